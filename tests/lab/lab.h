@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Test lab: network namespaces, veth links, addresses, routes and peer processes.
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+// A Lab owns a set of network namespaces ("hosts") made for one test run. Every name
+// carries the run's process id, so parallel runs never collide, and a later run removes
+// what a crashed one left behind. The destructor removes everything it made; SIGINT and
+// SIGTERM do the same before the process ends. Nothing is ever created in, attached to or
+// routed through the machine's own namespace.
+class Lab
+{
+public:
+    Lab();
+    ~Lab();
+    Lab(const Lab &) = delete;
+    Lab &operator=(const Lab &) = delete;
+
+    // True when the lab can work here (root and `ip netns`); tests skip otherwise.
+    static bool available(QString *why = nullptr);
+
+    // Creates a namespace for `role` and returns its full name; loopback is brought up.
+    QString addHost(const QString &role);
+    // A veth pair between two hosts, both ends up. Names are per namespace, so any name
+    // (up to 15 characters) is free to use.
+    void addLink(const QString &hostA, const QString &ifA, const QString &hostB, const QString &ifB);
+    void addAddress(const QString &host, const QString &ifname, const QString &cidr);
+    void addRoute(const QString &host, const QStringList &routeArgs);
+    // Writes /etc/netns/<host>/<file>, which `ip netns exec` shows as /etc/<file>.
+    void writeEtcFile(const QString &host, const QString &file, const QByteArray &content);
+
+    struct Result {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    // Runs a command inside a host and waits for it (at most timeoutMs).
+    Result run(const QString &host, const QStringList &command, int timeoutMs = 30000);
+    // `ip` inside the host, failing the test on error is the caller's choice.
+    Result ip(const QString &host, const QStringList &args);
+    // Starts a background process inside a host; the lab ends it at cleanup.
+    QProcess *start(const QString &host, const QStringList &command);
+    // Ends one started process (SIGTERM, then SIGKILL after graceMs).
+    static void stop(QProcess *process, int graceMs = 3000);
+
+    // Moves the calling thread into a host's network namespace and back.
+    bool enter(const QString &host);
+    void leave();
+
+    // Removes everything now (also done by the destructor).
+    void cleanup();
+
+    static QString prefix();
+
+private:
+    static void sweepStale();
+    Result runHost(const QStringList &command, int timeoutMs);
+
+    std::vector<QString> m_hosts;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+    int m_homeNs = -1;
+};

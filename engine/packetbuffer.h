@@ -15,6 +15,9 @@ enum PacketDirection : quint32 {
 constexpr std::size_t kMaxFrameSize = 1514; // 1500-byte IP packet + 14-byte Ethernet header
 
 // One frame plus the driver's bookkeeping, in the driver's record layout (1558 bytes).
+// 1558 is not a multiple of 4: the record is packed to 2-byte alignment, which keeps every
+// field at its offset and drops the tail padding natural alignment would add.
+#pragma pack(push, 2)
 struct PacketBuffer {
     quint32 listLink[2];     // driver's list link; never touched by the engine
     quint32 direction;       // PacketDirection
@@ -22,6 +25,7 @@ struct PacketBuffer {
     quint32 driverWords[7];  // carried unchanged
     quint8 frame[kMaxFrameSize];
 };
+#pragma pack(pop)
 static_assert(offsetof(PacketBuffer, direction) == 8, "driver record layout");
 static_assert(offsetof(PacketBuffer, length) == 12, "driver record layout");
 static_assert(offsetof(PacketBuffer, frame) == 44, "driver record layout");

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One adapter in filtering mode: its two TAP queues and the programs that fill them.
+#include "platform/linux/adapterport.h"
+
+#include "platform/linux/bpfprograms.h"
+#include "platform/linux/drivernames.h"
+#include "platform/packetdriverprotocol.h"
+
+#include <sys/epoll.h>
+
+AdapterPort::AdapterPort(int ifindex)
+    : m_ifindex(ifindex)
+    , m_wire(DriverNames::wireTapName(ifindex), ifindex, InjectionTap::ToWire)
+    , m_host(DriverNames::hostTapName(ifindex), ifindex, InjectionTap::ToStack)
+{
+    if (!m_wire.isValid() || !m_host.isValid())
+        return;
+    m_ingressProgram = BpfPrograms::load(BpfPrograms::adapterHook(m_wire.tap().ifindex()), "adapter ingress");
+    m_egressProgram = BpfPrograms::load(BpfPrograms::adapterHook(m_host.tap().ifindex()), "adapter egress");
+}
+
+bool AdapterPort::setMode(quint32 flags)
+{
+    if (!isValid())
+        return false;
+    const bool wantIngress = flags & PacketDriver::ModeFromWire;
+    const bool wantEgress = flags & PacketDriver::ModeFromStack;
+    if (wantIngress && !m_ingress.isAttached())
+        m_ingress = TcxLink(m_ingressProgram.get(), m_ifindex, TcxLink::Ingress);
+    if (!wantIngress)
+        m_ingress.detach();
+    if (wantEgress && !m_egress.isAttached())
+        m_egress = TcxLink(m_egressProgram.get(), m_ifindex, TcxLink::Egress);
+    if (!wantEgress)
+        m_egress.detach();
+    return m_ingress.isAttached() == wantIngress && m_egress.isAttached() == wantEgress;
+}
+
+bool AdapterPort::read(PacketBuffer &buffer)
+{
+    // Alternate which queue goes first, so a busy direction cannot starve the other.
+    m_hostFirst = !m_hostFirst;
+    TapDevice &first = m_hostFirst ? m_host.tap() : m_wire.tap();
+    TapDevice &second = m_hostFirst ? m_wire.tap() : m_host.tap();
+    TapDevice *source = nullptr;
+    if (first.read(buffer))
+        source = &first;
+    else if (second.read(buffer))
+        source = &second;
+    if (!source)
+        return false;
+    buffer.direction = source == &m_host.tap() ? PacketFromStack : PacketFromWire;
+    return true;
+}
+
+void AdapterPort::flush()
+{
+    m_wire.tap().drain();
+    m_host.tap().drain();
+}
+
+bool AdapterPort::tie(int waitSetFd)
+{
+    for (TapDevice *tap : {&m_wire.tap(), &m_host.tap()}) {
+        epoll_event ev{};
+        ev.events = EPOLLIN; // level-triggered: signalled while anything is queued
+        ev.data.fd = tap->fd();
+        if (epoll_ctl(waitSetFd, EPOLL_CTL_ADD, tap->fd(), &ev) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+void AdapterPort::untie(int waitSetFd)
+{
+    for (TapDevice *tap : {&m_wire.tap(), &m_host.tap()})
+        epoll_ctl(waitSetFd, EPOLL_CTL_DEL, tap->fd(), nullptr);
+}

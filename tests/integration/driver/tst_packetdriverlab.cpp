@@ -25,7 +25,7 @@ const QString kServerIp = QStringLiteral("198.51.100.2");
 constexpr int kBlobSize = 3 * 1024 * 1024;
 
 struct FrameCounts {
-    long wire = -1, stack = -1, failed = -1;
+    long wire = -1, stack = -1, failed = -1, badChecksums = -1;
 };
 
 // Collects a pass-through's output and keeps the last counts it printed.
@@ -57,11 +57,11 @@ public:
             m_output += m_process->readAllStandardOutput();
         }
         FrameCounts c;
-        static const QRegularExpression re(QStringLiteral("frames wire=(\\d+) stack=(\\d+) failed=(\\d+)"));
+        static const QRegularExpression re(QStringLiteral("frames wire=(\\d+) stack=(\\d+) failed=(\\d+) badsum=(\\d+)"));
         auto it = re.globalMatch(QString::fromLatin1(m_output));
         while (it.hasNext()) {
             const auto m = it.next();
-            c = {m.captured(1).toLong(), m.captured(2).toLong(), m.captured(3).toLong()};
+            c = {m.captured(1).toLong(), m.captured(2).toLong(), m.captured(3).toLong(), m.captured(4).toLong()};
         }
         return c;
     }
@@ -332,6 +332,7 @@ void TestPacketDriverLab::trafficPassesThroughTheEngine()
     blob.write(data);
     blob.close();
     m_lab->start(m_server, {"busybox", "httpd", "-f", "-p", "8080", "-h", m_www.path()});
+    m_lab->start(m_middle, {"busybox", "httpd", "-f", "-p", "8080", "-h", m_www.path()});
 
     QStringList args{TARNWICK_PASSTHROUGH, "lan0", "3"};
     if (viaOther)
@@ -348,15 +349,22 @@ void TestPacketDriverLab::trafficPassesThroughTheEngine()
                                                    "--max-time", "20", "http://" + kServerIp + ":8080/blob"}, 30000);
     QCOMPARE(curl.exitCode, 0);
     QCOMPARE(curl.out.toLong(), long(kBlobSize));
+    // From the middle's own stack: its segments leave through the driver, checksums and all.
+    const Lab::Result local = m_lab->run(m_client, {"curl", "-s", "-o", "/dev/null", "-w", "%{size_download}",
+                                                    "--max-time", "20", "http://" + kMiddleLanIp + ":8080/blob"}, 30000);
+    QCOMPARE(local.exitCode, 0);
+    QCOMPARE(local.out.toLong(), long(kBlobSize));
 
     // The download went server -> client: its data segments left lan0 from the stack.
     const FrameCounts l = lan.counts();
-    QVERIFY2(l.stack > kBlobSize / 1514, qPrintable(QString::number(l.stack)));
+    QVERIFY2(l.stack > 2 * kBlobSize / 1514, qPrintable(QString::number(l.stack)));
     QVERIFY(l.wire > 10);
     QCOMPARE(l.failed, 0L);
+    QCOMPARE(l.badChecksums, 0L);
     const FrameCounts w = wan.counts();
     QVERIFY2(w.wire > kBlobSize / 1514, qPrintable(QString::number(w.wire)));
     QCOMPARE(w.failed, 0L);
+    QCOMPARE(w.badChecksums, 0L);
 
     if (!QStandardPaths::findExecutable("iperf3").isEmpty()) {
         m_lab->start(m_server, {"iperf3", "-s", "-1", "-p", "5201"});

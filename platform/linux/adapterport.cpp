@@ -6,6 +6,7 @@
 #include "platform/linux/drivernames.h"
 #include "platform/packetdriverprotocol.h"
 
+#include <cerrno>
 #include <sys/epoll.h>
 
 AdapterPort::AdapterPort(int ifindex)

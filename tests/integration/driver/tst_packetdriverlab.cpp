@@ -102,6 +102,7 @@ private slots:
     void emptyQueueReadReturnsAtOnce();
     void packetEventFollowsTheQueue();
     void refusesUnknownAdapters();
+    void leftoverTapIsReplaced();
     void promiscuousFilterEndsWithTheDevice();
     void trafficPassesThroughTheEngine_data();
     void trafficPassesThroughTheEngine();
@@ -217,6 +218,11 @@ void TestPacketDriverLab::packetEventFollowsTheQueue()
         QVERIFY(api.setPacketEvent(lan, packet.nativeHandle())); // before the mode, as the engine does
         QVERIFY(api.setAdapterMode(lan, 0x03));
         QCOMPARE(middleTaps().size(), 2);
+        for (const QString &tap : middleTaps()) {
+            const QByteArray addresses = m_lab->ip(m_middle, {"addr", "show", "dev", tap}).out;
+            QVERIFY2(!addresses.contains("inet"), addresses.constData()); // no IPv6, no autoconfiguration
+            QVERIFY(m_lab->ip(m_middle, {"link", "show", tap}).out.contains("qlen 10000"));
+        }
         api.flushAdapterQueue(lan);
         QVERIFY(!packet.isSignalled());
 
@@ -277,6 +283,24 @@ void TestPacketDriverLab::refusesUnknownAdapters()
     QVERIFY(!api.sendPacketToAdapter(request));
     QVERIFY(middleTaps().isEmpty());
     m_lab->leave();
+}
+
+void TestPacketDriverLab::leftoverTapIsReplaced()
+{
+    QVERIFY(m_lab->enter(m_middle));
+    const QString name = QStringLiteral("twkw%1").arg(if_nametoindex("lan0"));
+    QCOMPARE(m_lab->ip(m_middle, {"tuntap", "add", "mode", "tap", "name", name}).exitCode, 0);
+    QVERIFY(middleTaps().contains(name));
+    {
+        CNdisApi api("TRNWICK");
+        AdapterHandle lan = 0;
+        QVERIFY(adapterHandle(api, "lan0", lan));
+        QVERIFY(api.setAdapterMode(lan, 0x03));
+        QCOMPARE(middleTaps().size(), 2);
+    }
+    QVERIFY(middleTaps().isEmpty()); // the replacement is not persistent
+    m_lab->leave();
+    QVERIFY(ping(m_client, kServerIp));
 }
 
 void TestPacketDriverLab::promiscuousFilterEndsWithTheDevice()

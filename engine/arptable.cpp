@@ -100,6 +100,13 @@ QHash<quint32, UserRecord> ARPTable::users() const
     return m_users;
 }
 
+QByteArray ARPTable::macOf(quint32 address) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto user = m_users.constFind(address);
+    return user == m_users.constEnd() ? QByteArray() : user->mac;
+}
+
 // Drops the user at the address together with its MAC's address entry. Called with the
 // mutex held. The entry goes only when it still points here, so the table never holds a
 // MAC whose address belongs to another client.

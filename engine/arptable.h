@@ -19,12 +19,13 @@ class UpTime;
 // check marks it inactive after 60 seconds without a counted frame, and the next counted
 // frame makes it active again; only remove() and clear() drop users.
 //
-// Thread rules: users(), add(), remove(), update() and setHostName() may be called from any
-// thread; each holds the mutex for its whole duration and calls out only to the clock's
-// counters while holding it. changed() is emitted after the mutex is released, from the
-// thread that made the change. start(), clear() and the idle timer belong to the thread the
-// table lives in. The gateway MAC is kept outside the mutex in one atomic word, so the
-// engine threads may read it per frame while the owner sets it.
+// Thread rules: users(), macOf(), add(), remove(), update() and setHostName() may be called
+// from any thread; each holds the mutex for its whole duration and calls out only to the
+// clock's counters while holding it. changed() is emitted after the mutex is released, from
+// the thread that made the change, so a directly connected receiver may call back in.
+// start(), clear() and the idle timer belong to the thread the table lives in. The gateway
+// MAC is kept outside the mutex in one atomic word, so the engine threads may read it per
+// frame while the owner sets it.
 class ARPTable : public QObject
 {
     Q_OBJECT
@@ -43,6 +44,10 @@ public:
 
     // A snapshot of the users.
     QHash<quint32, UserRecord> users() const;
+    // The MAC of the user at the address, or an empty array when it is not a user. For the
+    // per-frame path: unlike users(), it leaves no shared copy behind that the next
+    // update() would have to detach.
+    QByteArray macOf(quint32 address) const;
 
     // Stores the user under the address, replacing any user there (counters included); a
     // MAC known under another address moves from there. A record whose MAC is not 6 bytes

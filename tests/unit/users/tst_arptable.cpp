@@ -87,6 +87,7 @@ private slots:
     void refusesMalformedMac();
     void gatewayMac_data();
     void gatewayMac();
+    void receiverMayCallBack();
     void concurrentUpdates();
 };
 
@@ -275,6 +276,9 @@ void TestARPTable::macMovesToNewAddress()
     const QHash<quint32, UserRecord> users = table.users();
     QCOMPARE(users.size(), 2);
     QVERIFY(!users.contains(client(10)));
+    QCOMPARE(table.macOf(client(10)), QByteArray());
+    QCOMPARE(table.macOf(client(20)), mac(1));
+    QCOMPARE(table.macOf(client(11)), mac(2));
     QCOMPARE(users.value(client(20)).mac, mac(1));
     QCOMPARE(users.value(client(20)).hostName, QByteArray("laptop"));
     QCOMPARE(users.value(client(11)).mac, mac(2));
@@ -403,9 +407,13 @@ void TestARPTable::countsByKind()
     UpTime clock;
     ARPTable table(&clock);
     QVERIFY(table.add(client(10), record(1)));
+    const QHash<quint32, UserRecord> before = table.users();
     table.update(client(10), kind, 1500);
     table.update(client(10), kind, 40);
 
+    // A snapshot taken earlier is not touched by later counting.
+    const UserRecord earlier = before.value(client(10));
+    QCOMPARE(earlier.packetsSent + earlier.packetsReceived, 0u);
     const UserRecord user = table.users().value(client(10));
     const UpTime::Totals totals = clock.snapshot();
     QCOMPARE(user.bytesSent, sent ? 1540u : 0u);
@@ -551,6 +559,26 @@ void TestARPTable::gatewayMac()
     QCOMPARE(table.gatewayMac(), expected);
 }
 
+// A directly connected receiver reads the table from inside changed(): every kind of
+// change must have released the table before it signals.
+void TestARPTable::receiverMayCallBack()
+{
+    UpTime clock;
+    ARPTable table(&clock);
+    QList<int> seen;
+    connect(&table, &ARPTable::changed, this, [&table, &seen] { seen << table.users().size(); },
+            Qt::DirectConnection);
+    QVERIFY(table.add(client(10), record(1)));
+    QVERIFY(table.add(client(11), record(2)));
+    table.setHostName(mac(1), "named");
+    tick(clock, 60);
+    runIdleCheck(table);
+    table.update(client(10), UserSent, 1);
+    table.remove(client(11));
+    table.clear();
+    QCOMPARE(seen, (QList<int>{1, 2, 2, 2, 2, 1, 0}));
+}
+
 // Two engine-like threads count frames for the same users while the owner reads
 // snapshots, renames and re-adds an unrelated user; no count may be lost.
 void TestARPTable::concurrentUpdates()
@@ -569,6 +597,8 @@ void TestARPTable::concurrentUpdates()
             table.update(client(11), kind, length);
             table.update(client(12), kind, length); // not a user
             if (table.gatewayMac().size() != 6)
+                break;
+            if (table.macOf(client(11)) != mac(2))
                 break;
             if (i % 1000 == 0 && !table.users().contains(client(10)))
                 break;

@@ -26,6 +26,14 @@ struct RecordView {
     qint64 primaryPid = 0;
 };
 
+// The block's lock semaphore belongs to the process that created it; a killed creator can no
+// longer remove it, and every run of the test uses a key of its own. Taking the semaphore
+// over and dropping it removes it, also when the test fails half-way.
+struct LockCleanup {
+    QString key;
+    ~LockCleanup() { QSystemSemaphore(key, 1, QSystemSemaphore::Create); }
+};
+
 } // namespace
 
 class TestSingleInstance : public QObject
@@ -74,7 +82,8 @@ std::unique_ptr<QProcess> TestSingleInstance::start(const QString &program)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // No display is needed; the minimal platform plugin (unlike offscreen) ends without leaks.
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("minimal"));
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->start(program, QStringList());
@@ -193,6 +202,7 @@ void TestSingleInstance::startAfterKilledPrimaryBecomesPrimary()
     const QString program = copyProbe(QStringLiteral("killed"));
     QVERIFY(!program.isEmpty());
     const QString key = keyOf(program);
+    const LockCleanup cleanup{key};
     auto first = start(program);
     QVERIFY(waitForLines(first.get(), "primary", 1));
     // Read through an attachment held until the end: a short one would remove the orphaned
@@ -223,11 +233,6 @@ void TestSingleInstance::startAfterKilledPrimaryBecomesPrimary()
     const RecordView released = readRecord(block);
     QVERIFY(!released.primary);
     QCOMPARE(released.primaryPid, qint64(-1));
-    block.detach();
-    // The block's lock semaphore belongs to the process that created it; the killed one can
-    // no longer remove it, so this run's key would leave it behind. Taking it over and
-    // dropping it removes it.
-    QSystemSemaphore(key, 1, QSystemSemaphore::Create);
 }
 
 void TestSingleInstance::startAfterNormalEndBecomesPrimary()

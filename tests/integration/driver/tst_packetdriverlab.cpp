@@ -365,7 +365,10 @@ void TestPacketDriverLab::trafficPassesThroughTheEngine()
     PassThrough wan(m_lab->start(m_middle, {TARNWICK_PASSTHROUGH, "wan0", "2"}));
     QVERIFY2(lan.waitReady(), lan.errors().constData());
     QVERIFY2(wan.waitReady(), wan.errors().constData());
-    QCOMPARE(middleTaps().size(), 4);
+    // The queue TAPs of both adapters; a second object may already have made its
+    // injection TAP for the first frame it re-injected.
+    const QStringList queues = middleTaps().filter(QRegularExpression(QStringLiteral("^twk[wh]")));
+    QCOMPARE(queues.size(), 4);
 
     QVERIFY(ping(m_client, kServerIp, 5));
     QVERIFY(ping(m_client, kMiddleLanIp, 3)); // delivered to the middle's own stack

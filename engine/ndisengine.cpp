@@ -120,8 +120,8 @@ void NDISEngine::run()
     m_driver.setAdapterMode(m_own.handle, adapterMode(m_mode, m_direction, ownKind));
 
     std::memset(m_buffers.get(), 0, 2 * sizeof(PacketBuffer));
-    m_read = PacketRequest{m_own.handle, &m_buffers.get()[0]};
-    m_copy = PacketRequest{m_other.handle, &m_buffers.get()[1]};
+    m_read = PacketRequest{m_own.handle, &m_buffers[0]};
+    m_copy = PacketRequest{m_other.handle, &m_buffers[1]};
 
     ForwarderContext context;
     context.mode = m_mode;

@@ -85,7 +85,7 @@ private:
     AdapterBinding m_other;
     Reassembler m_reassembler;
     QTimer m_purgeTimer;
-    std::unique_ptr<PacketBuffer> m_buffers; // two records: read, and bridge copy
+    std::unique_ptr<PacketBuffer[]> m_buffers; // two records: read, and bridge copy
     PacketRequest m_read{};
     PacketRequest m_copy{};
 };

@@ -4,6 +4,7 @@
 
 #include "engine/ndisengine.h"
 #include "engine/passforwarder.h"
+#include "engine/routerforwarder.h"
 
 EnginePair::EnginePair(ARPTable *users, NATService *translator, UpTime *clock,
                        ForwarderFactory forwarders)
@@ -19,11 +20,15 @@ EnginePair::~EnginePair()
     stop();
 }
 
-// Router and bridge forwarding are not part of the engine yet: until they are, both modes
-// hand every frame on unchanged, so sharing carries the host's traffic and nothing else.
+// Router mode translates (RouterForwarder). Bridge forwarding is not part of the engine
+// yet: until it is, bridge mode hands every frame on unchanged, so sharing carries the
+// host's traffic and nothing else.
 ForwarderFactory EnginePair::modeForwarders()
 {
-    return &PassForwarder::create;
+    return [](const ForwarderContext &context) {
+        return context.mode == 0 ? RouterForwarder::create(context)
+                                 : PassForwarder::create(context);
+    };
 }
 
 void EnginePair::setMode(int mode)

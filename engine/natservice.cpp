@@ -62,10 +62,12 @@ NATService::NATService(UpTime *clock, QObject *parent)
 
 bool NATService::setSubnet(const QHostAddress &address, const QHostAddress &mask)
 {
+    // A null address would read as "/mask", which the parser takes for 0.0.0.0.
+    const bool ipv4 = networkOrder(address) && networkOrder(mask);
     const QPair<QHostAddress, int> parsed = QHostAddress::parseSubnet(
         QStringLiteral("%1/%2").arg(address.toString(), mask.toString()));
     const std::optional<quint32> network = networkOrder(parsed.first);
-    if (!network || parsed.second < 0 || parsed.second > 32) {
+    if (!ipv4 || !network || parsed.second < 0 || parsed.second > 32) {
         m_subnetPrefix.store(-1);
         m_subnetMask.store(0);
         m_subnetNetwork.store(0);

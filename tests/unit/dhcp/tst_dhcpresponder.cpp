@@ -11,6 +11,20 @@ namespace {
 
 const QByteArray kIgnoredMac = QByteArray::fromHex("02ffffffffff");
 
+// A golden datagram: hex bytes, lines starting with '#' are comments.
+QByteArray golden(const char *name)
+{
+    QFile file(QStringLiteral(TARNWICK_TEST_DATA "/dhcp/%1.hex").arg(QLatin1String(name)));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray hex;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.startsWith('#'))
+            hex += line;
+    }
+    return QByteArray::fromHex(hex);
+}
+
 QByteArray macOf(int client)
 {
     return QByteArray::fromHex("02aa000000") + QByteArray(1, char(client));
@@ -72,6 +86,7 @@ private slots:
     void badInputIgnored_data();
     void badInputIgnored();
     void randomInputKeepsTableConsistent();
+    void capturedConversation();
 };
 
 void TestDhcpResponder::discoverGetsOffer_data()
@@ -557,6 +572,58 @@ void TestDhcpResponder::randomInputKeepsTableConsistent()
     }
     // The rounds reached every kind of answer, not only the early refusals.
     QCOMPARE(seen, (QSet<quint8>{Dhcp::kOffer, Dhcp::kAck, Dhcp::kNak}));
+}
+
+// Datagrams of busybox udhcpc and ISC dhclient as captured in the lab, replayed in their
+// order: the replies and the user table changes each must lead to.
+void TestDhcpResponder::capturedConversation()
+{
+    struct Step {
+        const char *datagram;
+        quint8 replyType; // 0: none
+        const char *address;
+        const char *hostName; // of the user added; nullptr: the step removes `address`
+    };
+    const Step steps[] = {
+        {"udhcpc-discover", Dhcp::kOffer, "192.168.51.10", nullptr},
+        {"udhcpc-request", Dhcp::kAck, "192.168.51.10", "phone1"},
+        {"udhcpc-release", 0, "192.168.51.10", nullptr},
+        // .10 keeps its released record, so the next newcomer is given .11.
+        {"dhclient-discover", Dhcp::kOffer, "192.168.51.11", nullptr},
+        {"dhclient-request", Dhcp::kAck, "192.168.51.11", "laptop1"},
+        {"dhclient-release", 0, "192.168.51.11", nullptr},
+    };
+    DHCPResponder responder;
+    configure(responder);
+    quint32 now = 100;
+    for (const Step &step : steps) {
+        const QByteArray datagram = golden(step.datagram);
+        QVERIFY2(datagram.size() >= 300, step.datagram);
+        const DHCPResponder::Outcome outcome = responder.handle(datagram, now++);
+        const ServerReply reply = ServerReply::of(outcome.reply);
+        QCOMPARE(reply.type, step.replyType);
+        const bool discover = step.replyType == Dhcp::kOffer;
+        if (step.replyType) {
+            QCOMPARE(reply.yiaddr, ip(step.address));
+            QCOMPARE(reply.xid, qFromBigEndian<quint32>(datagram.constData() + Dhcp::kTransactionId));
+            QCOMPARE(reply.chaddr, datagram.mid(int(Dhcp::kClientHardwareAddress), 16));
+            QCOMPARE(reply.number(Dhcp::kOptionLeaseTime), 3600);
+            QCOMPARE(outcome.destination, Dhcp::kBroadcastAddress);
+        }
+        if (discover) {
+            QVERIFY(outcome.userChanges.isEmpty());
+            continue;
+        }
+        QCOMPARE(outcome.userChanges.size(), 1);
+        const DHCPResponder::UserChange change = outcome.userChanges.first();
+        QCOMPARE(change.address, ip(step.address));
+        QCOMPARE(change.kind, step.hostName ? DHCPResponder::UserChange::Add
+                                            : DHCPResponder::UserChange::Remove);
+        if (step.hostName) {
+            QCOMPARE(change.hostName, QByteArray(step.hostName));
+            QCOMPARE(change.mac, datagram.mid(int(Dhcp::kClientHardwareAddress), 6));
+        }
+    }
 }
 
 QTEST_APPLESS_MAIN(TestDhcpResponder)

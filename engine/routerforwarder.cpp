@@ -9,9 +9,6 @@
 #include "engine/timeexceeded.h"
 #include "engine/userrecord.h"
 
-#include <QtEndian>
-
-const quint32 RouterForwarder::kDroppedHostSource = qToBigEndian<quint32>(0xC0A88901); // 192.168.137.1
 
 RouterForwarder::RouterForwarder(const ForwarderContext &context)
     : m_context(context)

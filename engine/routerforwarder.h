@@ -7,6 +7,8 @@
 #include "engine/routerpath.h"
 #include "engine/routertransport.h"
 
+#include <QtEndian>
+
 // How this works: the hotspot is a private IPv4 network behind the host's Internet-side
 // address. Each engine runs these steps on every frame it reads, in order:
 //   1. a group destination MAC, or an EtherType other than IPv4: pass untouched (ARP, DHCP
@@ -31,8 +33,10 @@ public:
 
     static std::unique_ptr<Forwarder> create(const ForwarderContext &context);
 
-    // The source address of host frames the private engine never lets out (network order).
-    static const quint32 kDroppedHostSource;
+    // The source address of host frames the private engine never lets out: 192.168.137.1,
+    // the address the host's own connection sharing may put on the hotspot adapter
+    // (network order).
+    static constexpr quint32 kDroppedHostSource = qToBigEndian(quint32(0xC0A88901));
 
 private:
     bool reassemble(RouterFrame &frame);

@@ -12,7 +12,7 @@
 
 namespace {
 
-const quint16 kDnsPortRaw = qToBigEndian(RouterTransport::kDnsPort);
+constexpr quint16 kDnsPortRaw = qToBigEndian(RouterTransport::kDnsPort);
 
 } // namespace
 

@@ -37,21 +37,32 @@ bool AdapterPort::setMode(quint32 flags)
     return m_ingress.isAttached() == wantIngress && m_egress.isAttached() == wantEgress;
 }
 
+// The queues are taken in turn, but a queue that was empty at its last read is skipped in
+// favour of the other one until kIdleRecheck frames have come from that other one: an
+// empty read costs a system call and yields nothing. The read only fails after both
+// queues were found empty, so a drain still ends with an empty driver queue.
 bool AdapterPort::read(PacketBuffer &buffer)
 {
-    // Alternate which queue goes first, so a busy direction cannot starve the other.
-    m_hostFirst = !m_hostFirst;
-    TapDevice &first = m_hostFirst ? m_host.tap() : m_wire.tap();
-    TapDevice &second = m_hostFirst ? m_wire.tap() : m_host.tap();
-    TapDevice *source = nullptr;
-    if (first.read(buffer))
-        source = &first;
-    else if (second.read(buffer))
-        source = &second;
-    if (!source)
-        return false;
-    buffer.direction = source == &m_host.tap() ? PacketFromStack : PacketFromWire;
-    return true;
+    Queue first = m_next;
+    if (m_idle[first] && !m_idle[1 - first] && m_sinceRecheck < kIdleRecheck)
+        first = 1 - first;
+    for (Queue queue : {first, 1 - first}) {
+        if (queueTap(queue).read(buffer)) {
+            m_sinceRecheck = m_idle[1 - queue] ? m_sinceRecheck + 1 : 0;
+            m_idle[queue] = false;
+            m_next = 1 - queue;
+            buffer.direction = queue == HostQueue ? PacketFromStack : PacketFromWire;
+            return true;
+        }
+        m_idle[queue] = true;
+        m_sinceRecheck = 0;
+    }
+    return false;
+}
+
+TapDevice &AdapterPort::queueTap(Queue queue)
+{
+    return queue == HostQueue ? m_host.tap() : m_wire.tap();
 }
 
 void AdapterPort::flush()

@@ -24,7 +24,8 @@ public:
     // the egress hook. Other bits are ignored.
     bool setMode(quint32 flags);
 
-    // One queued frame, wire and host queues taken in turn; false at once when both are empty.
+    // One queued frame, wire and host queues taken in turn (a queue found empty is looked at
+    // again at least every kIdleRecheck frames); false at once when both are empty.
     bool read(PacketBuffer &buffer);
     bool sendToWire(const PacketBuffer &buffer) { return m_wire.tap().write(buffer); }
     bool sendToStack(const PacketBuffer &buffer) { return m_host.tap().write(buffer); }
@@ -35,6 +36,13 @@ public:
     void untie(int waitSetFd);
 
 private:
+    using Queue = int;
+    static constexpr Queue WireQueue = 0;
+    static constexpr Queue HostQueue = 1;
+    static constexpr int kIdleRecheck = 16;
+
+    TapDevice &queueTap(Queue queue);
+
     int m_ifindex;
     InjectionTap m_wire;
     InjectionTap m_host;
@@ -42,5 +50,7 @@ private:
     OwnedFd m_egressProgram;
     TcxLink m_ingress;
     TcxLink m_egress;
-    bool m_hostFirst = false;
+    Queue m_next = WireQueue;          // whose turn it is
+    bool m_idle[2] = {false, false};   // the queue was empty at its last read
+    int m_sinceRecheck = 0;            // frames read while the other queue was skipped as idle
 };

@@ -2,6 +2,8 @@
 // A manual-reset event that threads wait on, and that the packet driver signals.
 #pragma once
 
+#include <atomic>
+
 // The waitable handle of an event, as handed to the packet driver.
 using EventHandle = int;
 constexpr EventHandle kNullEventHandle = -1;
@@ -22,7 +24,9 @@ public:
     // False when the operating system refused the event's resources.
     bool isValid() const;
 
+    // set() may be called from any thread, and from a signal handler.
     void set();
+    // Costs no system call when the event's own flag was not set since the last reset.
     void reset();
     // True when the event or one of its sources is signalled; never waits.
     bool isSignalled() const;
@@ -38,4 +42,5 @@ public:
 private:
     int m_flagFd = -1;    // the event's own flag
     int m_waitSetFd = -1; // the flag plus every tied source; the native handle
+    std::atomic<bool> m_flagWritten{false}; // set() wrote the flag since the last reset()
 };

@@ -6,6 +6,12 @@
 // descriptor the driver ties to the event; an epoll descriptor is itself readable while
 // one of its watched descriptors is ready, so "signalled" is simply "the epoll descriptor
 // is readable", and waiting on two events is one poll() over their epoll descriptors.
+//
+// The engine resets its packet event on every wake-up although only the driver's queues
+// signal it; reset() therefore reads the flag only when set() wrote it. set() writes the
+// flag before it raises m_flagWritten, so a reset() that finds the mark lowered can at
+// worst leave a concurrent set() signalled, which is one of the two valid outcomes of a set
+// racing a reset; a set() that returned before reset() began is always cleared.
 #include "platform/waitevent.h"
 
 #include <cerrno>
@@ -14,6 +20,8 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
+static_assert(std::atomic<bool>::is_always_lock_free, "set() must be safe in a signal handler");
 
 WaitEvent::WaitEvent()
 {
@@ -48,14 +56,15 @@ void WaitEvent::set()
     if (m_flagFd < 0)
         return;
     const std::uint64_t one = 1;
-    // Only write(): set() may be called from a signal handler.
+    // Only write() and a lock-free store: set() may be called from a signal handler.
     while (write(m_flagFd, &one, sizeof one) < 0 && errno == EINTR) {
     }
+    m_flagWritten.store(true, std::memory_order_release);
 }
 
 void WaitEvent::reset()
 {
-    if (m_flagFd < 0)
+    if (m_flagFd < 0 || !m_flagWritten.exchange(false, std::memory_order_acq_rel))
         return;
     std::uint64_t value = 0;
     while (read(m_flagFd, &value, sizeof value) < 0 && errno == EINTR) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -44,6 +45,16 @@ private:
     int m_fds[2] = {-1, -1};
 };
 
+// Spins briefly (both threads must run at the same time for their calls to race), then
+// yields so that a loaded machine still makes progress.
+void awaitValue(const std::atomic<int> &value, int wanted)
+{
+    for (int spins = 0; value.load() != wanted; ++spins) {
+        if (spins > 2000)
+            std::this_thread::yield();
+    }
+}
+
 } // namespace
 
 class TestWaitEvent : public QObject
@@ -56,6 +67,7 @@ private slots:
     void waitsWithoutTimeLimitUntilSetFromAnotherThread();
     void queuedFramesKeepTheEventSignalled();
     void frameQueuedBeforeResetIsNotLost();
+    void setsRacingResetsLeaveAConsistentFlag();
 };
 
 void TestWaitEvent::manualReset()
@@ -138,6 +150,40 @@ void TestWaitEvent::frameQueuedBeforeResetIsNotLost()
     packet.reset();              // ...and then the engine resets the event
     QCOMPARE(WaitEvent::waitAny(stop, packet, 0), WaitEvent::SecondSignalled);
     QCOMPARE(queue.drain(), 1);
+}
+
+// In each round a set() from another thread races a loop of reset() calls.
+// Whichever wins each race, once the burst is done one more reset must clear the event (a reset that skipped a flag written by a
+// racing set would leave the event signalled for good).
+void TestWaitEvent::setsRacingResetsLeaveAConsistentFlag()
+{
+    constexpr int kRounds = 2000;
+    WaitEvent event;
+    std::atomic<int> go{-1};
+    std::atomic<int> done{-1};
+    std::thread setter([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            awaitValue(go, round);
+            event.set();
+            done.store(round);
+        }
+    });
+    int stuck = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        go.store(round);
+        for (int spins = 0; done.load() != round; ++spins) {
+            event.reset();
+            if (spins > 2000)
+                std::this_thread::yield();
+        }
+        event.reset();
+        if (event.isSignalled())
+            ++stuck;
+    }
+    setter.join();
+    QCOMPARE(stuck, 0);
+    event.set();
+    QVERIFY(event.isSignalled());
 }
 
 QTEST_GUILESS_MAIN(TestWaitEvent)

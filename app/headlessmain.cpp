@@ -8,12 +8,19 @@
 // worker is back in "state Stopped", whether a request or the worker itself stopped it
 // (nothing starts the worker again); without the privileges to change the network it
 // refuses at once with exit code 1.
+//
+// The user table is reported too: "user <address> <mac> <host name>" when a user appears or
+// changes its MAC or host name ("-" for no name), "user <address> gone" when it leaves.
 #include "app/applicationidentity.h"
+#include "engine/arptable.h"
 #include "platform/networkprivileges.h"
 #include "platform/quitsignals.h"
 #include "spot/spotworker.h"
 
 #include <QCoreApplication>
+#include <QHash>
+#include <QHostAddress>
+#include <QtEndian>
 #include <QMetaEnum>
 #include <QThread>
 
@@ -27,6 +34,23 @@ void report(const char *kind, Enum value)
     const char *name = QMetaEnum::fromType<Enum>().valueToKey(int(value));
     std::printf("%s %s\n", kind, name ? name : "?");
     std::fflush(stdout);
+}
+
+// The table keys addresses in network order.
+QString addressText(quint32 key)
+{
+    return QHostAddress(qFromBigEndian(key)).toString();
+}
+
+// One word per field: a host name is a client's free text, so blanks and control bytes
+// become '?'.
+QByteArray userLine(quint32 address, const UserRecord &user)
+{
+    QByteArray name = user.hostName.isEmpty() ? QByteArray("-") : user.hostName;
+    for (char &c : name)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f)
+            c = '?';
+    return addressText(address).toLatin1() + ' ' + user.mac.toHex(':') + ' ' + name;
 }
 
 // Owns the worker and its thread; finish() closes both and ends the event loop, once.
@@ -60,6 +84,8 @@ public:
                          [](SpotWorker::Error error) { report("error", error); });
         m_thread.start();
         QMetaObject::invokeMethod(m_worker, "init", Qt::BlockingQueuedConnection);
+        QObject::connect(m_worker->arpTable(), &ARPTable::changed, m_application, [this] { reportUsers(); },
+                         Qt::QueuedConnection);
         QMetaObject::invokeMethod(m_worker, "start", Qt::QueuedConnection);
     }
 
@@ -74,6 +100,31 @@ public:
     }
 
 private:
+    // Prints what changed in the user table since the last report. The table is gone after
+    // close(), so nothing is read once the run is finishing.
+    void reportUsers()
+    {
+        if (m_finished)
+            return;
+        const QHash<quint32, UserRecord> users = m_worker->arpTable()->users();
+        for (auto it = users.cbegin(); it != users.cend(); ++it) {
+            const QByteArray line = userLine(it.key(), it.value());
+            if (m_listed.value(it.key()) != line) {
+                m_listed.insert(it.key(), line);
+                std::printf("user %s\n", line.constData());
+            }
+        }
+        for (auto it = m_listed.begin(); it != m_listed.end();) {
+            if (users.contains(it.key())) {
+                ++it;
+                continue;
+            }
+            std::printf("user %s gone\n", qPrintable(addressText(it.key())));
+            it = m_listed.erase(it);
+        }
+        std::fflush(stdout);
+    }
+
     // The quit is queued, so lines the worker reported before close() are printed first.
     void finish()
     {
@@ -88,6 +139,7 @@ private:
     QThread m_thread;
     SpotWorker *m_worker = new SpotWorker;
     bool m_finished = false;
+    QHash<quint32, QByteArray> m_listed; // the last line printed per user address
 };
 
 } // namespace

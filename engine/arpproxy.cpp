@@ -26,6 +26,23 @@ bool ARPProxy::insert(quint32 address, const QByteArray &mac)
     return true;
 }
 
+bool ARPProxy::insertIfAbsent(quint32 address, const QByteArray &mac)
+{
+    if (mac.size() != kMacLength)
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_table.contains(address))
+        return false;
+    m_table.insert(address, mac);
+    return true;
+}
+
+QByteArray ARPProxy::macOf(quint32 address) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_table.value(address);
+}
+
 QHash<quint32, QByteArray> ARPProxy::table() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -19,6 +19,13 @@ public:
     // Stores or replaces the MAC (6 bytes) for an IPv4 address in network order.
     // Returns false, storing nothing, when the MAC is not 6 bytes long.
     bool insert(quint32 address, const QByteArray &mac);
+    // Stores the MAC only when the address has no entry yet, in one step under the mutex,
+    // so two threads racing for the same address never replace each other's entry.
+    // Returns true when it stored the MAC.
+    bool insertIfAbsent(quint32 address, const QByteArray &mac);
+    // The MAC stored for the address, or an empty array. For the per-frame path: it leaves
+    // no shared copy of the table behind that the next insert would have to detach.
+    QByteArray macOf(quint32 address) const;
     // A snapshot of the whole table.
     QHash<quint32, QByteArray> table() const;
 

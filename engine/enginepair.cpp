@@ -2,8 +2,8 @@
 // EnginePair: configures, starts and stops the public and the private engine thread.
 #include "engine/enginepair.h"
 
+#include "engine/bridgeforwarder.h"
 #include "engine/ndisengine.h"
-#include "engine/passforwarder.h"
 #include "engine/routerforwarder.h"
 
 EnginePair::EnginePair(ARPTable *users, NATService *translator, UpTime *clock,
@@ -20,14 +20,13 @@ EnginePair::~EnginePair()
     stop();
 }
 
-// Router mode translates (RouterForwarder). Bridge forwarding is not part of the engine
-// yet: until it is, bridge mode hands every frame on unchanged, so sharing carries the
-// host's traffic and nothing else.
+// Router mode translates (RouterForwarder); bridge mode joins the two sides into one
+// layer-2 segment (BridgeForwarder).
 ForwarderFactory EnginePair::modeForwarders()
 {
     return [](const ForwarderContext &context) {
         return context.mode == 0 ? RouterForwarder::create(context)
-                                 : PassForwarder::create(context);
+                                 : BridgeForwarder::create(context);
     };
 }
 

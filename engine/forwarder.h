@@ -25,6 +25,8 @@ struct ForwarderContext {
     AdapterBinding own;
     AdapterBinding other;
     FrameSender *sender = nullptr;
+    // The engine's second buffer, on the other adapter's handle (bridge mode's copy).
+    PacketRequest *copy = nullptr;
     Reassembler *reassembler = nullptr;
     ARPTable *users = nullptr;
     ARPProxy *proxy = nullptr;

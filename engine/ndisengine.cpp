@@ -131,6 +131,7 @@ void NDISEngine::run()
     context.own = m_own;
     context.other = m_other;
     context.sender = this;
+    context.copy = &m_copy;
     context.reassembler = &m_reassembler;
     context.users = m_users;
     context.proxy = m_proxy;

@@ -37,6 +37,7 @@ private slots:
     void noSharingServesDhcpWithoutEngines();
     void leftoverAddressIsTakenOver();
     void waitsForAGatewayThatAnswers();
+    void stopWhileWaitingForTheInternet();
     void stopRemovesTheAddressAndRestoresTheAdapters();
     void newPublicAddressRestarts();
 
@@ -272,6 +273,21 @@ void TestHeadlessLab::waitsForAGatewayThatAnswers()
                                            "ConfiguringInternet", "InternetConfigured", "Started"}));
     QVERIFY(m_output.contains("event NoInternet\nevent Ready\nstate InternetConfigured\n"));
     QVERIFY(stopRunner());
+}
+
+// The wait is aborted, the start routine unwinds through the stop sequence, no error.
+void TestHeadlessLab::stopWhileWaitingForTheInternet()
+{
+    startRunner({{"publicNetworkInterfaceName", "pub0"}, {"privateNetworkInterfaceName", "lan0"}});
+    QVERIFY2(waitForLine("event NoInternet\nevent NoInternet", 20000), m_output.constData());
+    QVERIFY(hasAddress(m_spot, "lan0", kGateway));
+    QVERIFY(stopRunner());
+    QCOMPARE(stateLines().mid(stateLines().size() - 3),
+             (QByteArrayList{"ConfiguringInternet", "Stopping", "Stopped"}));
+    QVERIFY(!m_output.contains("error "));
+    QVERIFY(m_output.endsWith("state Stopped\n"));
+    QVERIFY(!hasAddress(m_spot, "lan0", kGateway));
+    QVERIFY(tapNames(m_spot).isEmpty());
 }
 
 void TestHeadlessLab::stopRemovesTheAddressAndRestoresTheAdapters()

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Test helpers: client DHCP messages built field by field, and server replies taken apart.
+// Test helpers: client DHCP messages built field by field, server replies taken apart, set-up.
 #pragma once
 
 #include "engine/dhcpoptions.h"
 #include "engine/dhcpprotocol.h"
+#include "engine/dhcpresponder.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QHostAddress>
 #include <QtEndian>
 #include <optional>
@@ -98,3 +100,57 @@ struct ServerReply {
         return value.size() == 4 ? qint64(qFromBigEndian<quint32>(value.constData())) : -1;
     }
 };
+
+// Shared set-up of the responder tests.
+inline const QByteArray kIgnoredMac = QByteArray::fromHex("02ffffffffff");
+
+// A golden datagram: hex bytes, lines starting with '#' are comments.
+inline QByteArray golden(const char *name)
+{
+    QFile file(QStringLiteral(TARNWICK_TEST_DATA "/dhcp/%1.hex").arg(QLatin1String(name)));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray hex;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.startsWith('#'))
+            hex += line;
+    }
+    return QByteArray::fromHex(hex);
+}
+
+inline QByteArray macOf(int client)
+{
+    return QByteArray::fromHex("02aa000000") + QByteArray(1, char(client));
+}
+
+// Configured as the spot worker does it, with a pool that tests may narrow.
+inline void configure(DHCPResponder &responder, const char *first = "192.168.51.10",
+                      const char *last = "192.168.51.50")
+{
+    responder.setServerAddress(ip("192.168.51.1"));
+    responder.setRouter(ip("192.168.51.1"), ip("255.255.255.0"));
+    responder.setDnsServer(ip("192.168.51.1"));
+    responder.setRange(ip(first), ip(last));
+    responder.setLeaseTime(3600);
+    responder.setIgnoredMac(kIgnoredMac);
+}
+
+inline ClientMessage message(quint8 type, int client)
+{
+    ClientMessage m;
+    m.type = type;
+    m.mac = macOf(client);
+    return m;
+}
+
+// DISCOVER then a SELECTING request for the offered address; the bound address.
+inline quint32 bindClient(DHCPResponder &responder, int client, quint32 now)
+{
+    const ServerReply offer =
+        ServerReply::of(responder.handle(message(Dhcp::kDiscover, client).bytes(), now).reply);
+    ClientMessage select = message(Dhcp::kRequest, client);
+    select.serverId = ip("192.168.51.1");
+    select.requested = offer.yiaddr;
+    const ServerReply ack = ServerReply::of(responder.handle(select.bytes(), now).reply);
+    return ack.type == Dhcp::kAck ? ack.yiaddr : 0;
+}

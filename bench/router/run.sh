@@ -88,7 +88,9 @@ ip netns exec "$hotspot" env XDG_CONFIG_HOME="$work/config" "$headless" > "$work
 runner=$!
 LAB_PIDS+=($runner)
 for _ in $(seq 150); do grep -q "state Started" "$work/runner.log" && break; sleep 0.2; done
-grep -q "state Started" "$work/runner.log" || { echo "tarnwick-headless did not start:" >&2; cat "$work/runner.log" >&2; exit 1; }
+if ! grep -q "state Started" "$work/runner.log"; then
+    echo "tarnwick-headless did not start:" >&2; cat "$work/runner.log" >&2; exit 1
+fi
 read -r t_tcp t_pps t_rtt < <(measure tarnwick)
 kill -TERM "$runner"; wait "$runner" 2>/dev/null || true
 

@@ -390,7 +390,8 @@ void TestRouterEndToEnd::httpDownloadThroughNat()
     QVERIFY(downloaded.open(QIODevice::ReadOnly));
     QCOMPARE(QCryptographicHash::hash(downloaded.readAll(), QCryptographicHash::Sha256).toHex(), m_blobSha);
 
-    const Lab::Result peer = m_lab->run(client, {"curl", "-sS", "--max-time", "10", "http://example.test/cgi-bin/peer"});
+    const Lab::Result peer =
+        m_lab->run(client, {"curl", "-sS", "--max-time", "10", "http://example.test/cgi-bin/peer"});
     QCOMPARE(peer.out.trimmed(), kPublic.toLatin1());
 }
 
@@ -448,7 +449,8 @@ void TestRouterEndToEnd::largeDatagramCrossesInFragments()
 // The host's own name look-up, download and ping on the public side while sharing runs.
 void TestRouterEndToEnd::hostTrafficKeepsWorking()
 {
-    const Lab::Result get = m_lab->run(m_hotspot, {"curl", "-sS", "--max-time", "30", "http://example.test/cgi-bin/peer"});
+    const Lab::Result get =
+        m_lab->run(m_hotspot, {"curl", "-sS", "--max-time", "30", "http://example.test/cgi-bin/peer"});
     QVERIFY2(get.exitCode == 0, get.err.constData());
     QCOMPARE(get.out.trimmed(), kPublic.toLatin1());
     const QString file = path("download-hotspot");

@@ -34,6 +34,11 @@ lab_cleanup() {
     sleep 0.3
     for pid in "${LAB_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
     for host in "${LAB_HOSTS[@]}"; do ip netns del "$host" 2>/dev/null || true; done
+    # lab_host usually runs in a command substitution, whose LAB_HOSTS the caller never
+    # sees; the run's prefix finds those namespaces too.
+    for host in $(ip netns list | awk -v p="$LAB_PREFIX" 'index($1, p) == 1 { print $1 }'); do
+        ip netns del "$host" 2>/dev/null || true
+    done
     LAB_HOSTS=()
     LAB_PIDS=()
 }

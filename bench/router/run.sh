@@ -76,6 +76,7 @@ ip -n "$hotspot" addr add 192.168.51.1/24 dev lan0
 ip netns exec "$hotspot" sysctl -qw net.ipv4.ip_forward=1
 ip netns exec "$hotspot" iptables -t nat -A POSTROUTING -o pub0 -j MASQUERADE
 read -r k_tcp k_pps k_rtt < <(measure kernel)
+[ -n "$k_rtt" ] || exit 1
 ip netns exec "$hotspot" iptables -t nat -F POSTROUTING
 ip netns exec "$hotspot" sysctl -qw net.ipv4.ip_forward=0
 ip -n "$hotspot" addr del 192.168.51.1/24 dev lan0
@@ -92,6 +93,7 @@ if ! grep -q "state Started" "$work/runner.log"; then
     echo "tarnwick-headless did not start:" >&2; cat "$work/runner.log" >&2; exit 1
 fi
 read -r t_tcp t_pps t_rtt < <(measure tarnwick)
+[ -n "$t_rtt" ] || exit 1
 kill -TERM "$runner"; wait "$runner" 2>/dev/null || true
 
 printf '%-34s %12s %14s %10s\n' "path" "TCP Mbit/s" "UDP64 pkt/s" "RTT us"

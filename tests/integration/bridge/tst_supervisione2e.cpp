@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The worker's supervision end to end: tarnwick-headless while its interfaces change under it.
 //
-// Topology: phone eth0 — lan0 [hotspot] pub0 — eth0 upstream. The hotspot shares in router
-// mode from pub0 (198.51.100.2) to lan0; the upstream host holds 198.51.100.1 and
+// Topology: phone eth0 — lan0 [hotspot] pub0 — eth0 upstream. The hotspot shares from pub0
+// (198.51.100.2) to lan0, in router mode unless a case says bridge (the phone then holds
+// 198.51.100.77 of the upstream network itself); the upstream host holds 198.51.100.1 and
 // 203.0.113.1 (so it answers ARP for both gateways) and runs busybox httpd, whose peer
 // script prints the address a request came from. The phone gets its lease from the hotspot
 // with busybox udhcpc and reaches the upstream only through the hotspot's translation.
@@ -52,7 +53,9 @@ private slots:
 private:
     void writeFile(const QString &name, const QByteArray &content, bool executable);
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    void startRunner();
+    void startRunner(const QByteArray &mode);
+    // Router mode: a lease from the hotspot; bridge mode: an address of the upstream network.
+    bool configurePhone(const QByteArray &mode);
     // Waits for the line to appear at or after output position `from`; its position or -1.
     int waitForLine(const QByteArray &line, int timeoutMs, int from = 0);
     QByteArrayList stateLinesFrom(int from) const;
@@ -89,8 +92,6 @@ void TestSupervisionEndToEnd::init()
     QVERIFY(m_dir->isValid());
     writeFile("udhcpc.sh", kUdhcpcScript, true);
     writeFile("www/cgi-bin/peer", kPeerScript, true);
-    writeFile("config/Orrinsby/Tarnwick.conf",
-              "[options]\npublicNetworkInterfaceName=pub0\nprivateNetworkInterfaceName=lan0\n", false);
     m_lab = std::make_unique<Lab>();
     m_phone = m_lab->addHost("phone");
     m_hotspot = m_lab->addHost("hotspot");
@@ -106,7 +107,6 @@ void TestSupervisionEndToEnd::init()
     m_lab->start(m_upstream, {"busybox", "httpd", "-f", "-p", "0.0.0.0:80", "-h", path("www")});
     m_runner = nullptr;
     m_output.clear();
-    startRunner();
 }
 
 void TestSupervisionEndToEnd::cleanup()
@@ -118,8 +118,11 @@ void TestSupervisionEndToEnd::cleanup()
     m_dir.reset();
 }
 
-void TestSupervisionEndToEnd::startRunner()
+void TestSupervisionEndToEnd::startRunner(const QByteArray &mode)
 {
+    writeFile("config/Orrinsby/Tarnwick.conf",
+              "[options]\nnetworkMode=" + mode + "\npublicNetworkInterfaceName=pub0\nprivateNetworkInterfaceName=lan0\n",
+              false);
     m_runner = m_lab->start(m_hotspot, {"env", "XDG_CONFIG_HOME=" + path("config"), TARNWICK_HEADLESS});
     QVERIFY2(waitForLine("state Started", 30000) >= 0, m_output.constData());
 }
@@ -178,6 +181,14 @@ bool TestSupervisionEndToEnd::phoneGetsLease()
     return r.exitCode == 0 && (r.out + r.err).contains("obtained from " + kGateway.toLatin1());
 }
 
+bool TestSupervisionEndToEnd::configurePhone(const QByteArray &mode)
+{
+    if (mode == "router")
+        return phoneGetsLease();
+    return m_lab->ip(m_phone, {"addr", "add", "198.51.100.77/24", "dev", "eth0"}).exitCode == 0
+        && m_lab->ip(m_phone, {"route", "add", "default", "via", "198.51.100.1"}).exitCode == 0;
+}
+
 QByteArray TestSupervisionEndToEnd::sourceSeenUpstream()
 {
     const Lab::Result r = m_lab->run(m_phone, {"curl", "-sS", "--max-time", "10", "--retry", "3",
@@ -200,6 +211,7 @@ void TestSupervisionEndToEnd::privateSideLossStops()
 {
     QFETCH(QString, where);
     QFETCH(QStringList, command);
+    startRunner("router");
     QVERIFY(hasAddress(m_hotspot, "lan0", kGateway));
     QVERIFY(phoneGetsLease());
     QVERIFY(tapNames(m_hotspot).size() >= 2);
@@ -221,18 +233,23 @@ void TestSupervisionEndToEnd::privateSideLossStops()
 
 void TestSupervisionEndToEnd::publicLinkLossRestarts_data()
 {
+    QTest::addColumn<QByteArray>("mode");
     QTest::addColumn<bool>("carrier");
-    QTest::newRow("carrier lost") << true;
-    QTest::newRow("administratively down") << false;
+    QTest::newRow("router, carrier lost") << QByteArray("router") << true;
+    QTest::newRow("router, administratively down") << QByteArray("router") << false;
+    QTest::newRow("bridge, carrier lost") << QByteArray("bridge") << true;
 }
 
 // The Internet side waits with NoInternet and its engines unbound until the link is back,
 // then binds again; the private side and the phone's lease stay throughout.
 void TestSupervisionEndToEnd::publicLinkLossRestarts()
 {
+    QFETCH(QByteArray, mode);
     QFETCH(bool, carrier);
-    QVERIFY(phoneGetsLease());
-    QCOMPARE(sourceSeenUpstream(), QByteArray("198.51.100.2"));
+    startRunner(mode);
+    QVERIFY(configurePhone(mode));
+    const QByteArray source = mode == "router" ? "198.51.100.2" : "198.51.100.77";
+    QCOMPARE(sourceSeenUpstream(), source);
     const int started = m_output.size();
 
     const QString host = carrier ? m_upstream : m_hotspot;
@@ -242,7 +259,7 @@ void TestSupervisionEndToEnd::publicLinkLossRestarts()
     QVERIFY2(restarting >= 0, m_output.constData());
     QVERIFY2(waitForLine("event NoInternet\nevent NoInternet", 5000, restarting) >= 0, m_output.constData());
     QVERIFY(tapNames(m_hotspot).isEmpty());
-    QVERIFY(hasAddress(m_hotspot, "lan0", kGateway));
+    QCOMPARE(hasAddress(m_hotspot, "lan0", kGateway), mode == "router");
 
     QCOMPARE(m_lab->ip(host, {"link", "set", link, "up"}).exitCode, 0);
     if (!carrier) // taking the link down removed the routes through it
@@ -252,13 +269,14 @@ void TestSupervisionEndToEnd::publicLinkLossRestarts()
                                                       "Started"}));
     QVERIFY(m_output.indexOf("event NoInternet\nevent Ready\nstate InternetConfigured\n", restarting) > 0);
     QVERIFY2(tapNames(m_hotspot).size() >= 2, qPrintable(tapNames(m_hotspot).join(' ')));
-    QCOMPARE(sourceSeenUpstream(), QByteArray("198.51.100.2"));
+    QCOMPARE(sourceSeenUpstream(), source);
 }
 
 // After the restart the translation uses the new public address: the upstream server sees
 // the phone's requests come from it.
 void TestSupervisionEndToEnd::newPublicAddressIsTranslatedTo()
 {
+    startRunner("router");
     QVERIFY(phoneGetsLease());
     QCOMPARE(sourceSeenUpstream(), QByteArray("198.51.100.2"));
     const int started = m_output.size();

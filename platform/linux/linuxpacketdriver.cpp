@@ -23,6 +23,11 @@ AdapterPort *LinuxPacketDriver::port(quint32 adapter) const
     return it == m_ports.end() ? nullptr : it->second.get();
 }
 
+LinuxPacketDriver::~LinuxPacketDriver()
+{
+    m_wire.flush();
+}
+
 bool LinuxPacketDriver::adapterList(PacketDriver::AdapterList &list)
 {
     return DriverAdapters::fill(list);
@@ -31,14 +36,22 @@ bool LinuxPacketDriver::adapterList(PacketDriver::AdapterList &list)
 bool LinuxPacketDriver::read(quint32 adapter, PacketBuffer &buffer)
 {
     AdapterPort *p = port(adapter);
-    return p && p->read(buffer);
+    m_draining = p && p->read(buffer);
+    if (!m_draining)
+        m_wire.flush();
+    return m_draining;
 }
 
+// Filtered adapters too: their hooks pass the socket's marked frames, so all wire frames share
+// one batch.
 bool LinuxPacketDriver::sendToAdapter(quint32 adapter, const PacketBuffer &buffer)
 {
-    if (AdapterPort *p = port(adapter))
-        return p->sendToWire(buffer);
-    return m_wire.send(static_cast<int>(adapter), buffer);
+    if (adapter > quint32(std::numeric_limits<int>::max()))
+        return false;
+    const bool queued = m_wire.queue(static_cast<int>(adapter), buffer);
+    if (!m_draining)
+        m_wire.flush();
+    return queued;
 }
 
 bool LinuxPacketDriver::sendToStack(quint32 adapter, const PacketBuffer &buffer)
@@ -61,6 +74,7 @@ bool LinuxPacketDriver::sendToStack(quint32 adapter, const PacketBuffer &buffer)
 
 bool LinuxPacketDriver::setMode(quint32 adapter, quint32 flags)
 {
+    m_wire.flush();
     const quint32 routing = flags & (PacketDriver::ModeFromWire | PacketDriver::ModeFromStack);
     if (routing == 0) {
         m_ports.erase(adapter); // closing the TAPs also unties them from any wait set
@@ -84,6 +98,7 @@ bool LinuxPacketDriver::setMode(quint32 adapter, quint32 flags)
 
 bool LinuxPacketDriver::flush(quint32 adapter)
 {
+    m_wire.flush();
     AdapterPort *p = port(adapter);
     if (p)
         p->flush();
@@ -92,6 +107,7 @@ bool LinuxPacketDriver::flush(quint32 adapter)
 
 bool LinuxPacketDriver::setPacketEvent(quint32 adapter, qint32 event)
 {
+    m_wire.flush();
     AdapterPort *p = port(adapter);
     const auto old = m_events.find(adapter);
     if (old != m_events.end()) {

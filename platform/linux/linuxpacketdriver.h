@@ -16,10 +16,21 @@
 // Adapters are addressed by interface index. Every kernel object made here (TAPs, program
 // links, packet sockets) belongs to this object and goes with it, or with the process.
 // Used from one thread at a time.
+//
+// Frames for the wire are batched (see WireSender). The engine sends only while draining a
+// queue, so the batch goes out when a read finds the queue empty; a send outside a drain (the
+// last read found nothing) goes out at once, as does the batch before any change of mode,
+// queue or event and when the object goes. A queued frame is never held while the engine
+// waits.
 class LinuxPacketDriver
 {
 public:
     static constexpr quint32 kVersion = 0x01000000;
+
+    LinuxPacketDriver() = default;
+    LinuxPacketDriver(const LinuxPacketDriver &) = delete;
+    LinuxPacketDriver &operator=(const LinuxPacketDriver &) = delete;
+    ~LinuxPacketDriver();
 
     bool adapterList(PacketDriver::AdapterList &list);
     // One frame queued for an adapter this object filters; false at once when none is.
@@ -44,4 +55,5 @@ private:
     std::map<quint32, OwnedFd> m_events;                           // our copy of each wait set
     std::map<quint32, std::unique_ptr<PromiscuousHold>> m_promiscuous;
     WireSender m_wire;
+    bool m_draining = false; // the last read gave a frame
 };

@@ -213,6 +213,14 @@ Lab::Result Lab::run(const QString &host, const QStringList &command, int timeou
     return runHost(QStringList{"ip", "netns", "exec", host} + command, timeoutMs);
 }
 
+bool Lab::ping(const QString &host, const QString &address, int count, int waitSec)
+{
+    const Result r = run(host, {"ping", "-n", "-q", "-c", QString::number(count), "-i", "0.2", "-W",
+                                QString::number(waitSec), address},
+                         15000);
+    return r.exitCode == 0;
+}
+
 QProcess *Lab::start(const QString &host, const QStringList &command)
 {
     auto p = std::make_unique<QProcess>();

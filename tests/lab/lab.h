@@ -43,6 +43,9 @@ public:
     Result run(const QString &host, const QStringList &command, int timeoutMs = 30000);
     // `ip` inside the host, failing the test on error is the caller's choice.
     Result ip(const QString &host, const QStringList &args);
+    // True when `count` pings from a host to an address are answered (0.2 s apart, each
+    // waited for at most waitSec).
+    bool ping(const QString &host, const QString &address, int count = 1, int waitSec = 1);
     // Starts a background process inside a host; the lab ends it at cleanup.
     QProcess *start(const QString &host, const QStringList &command);
     // Ends one started process (SIGTERM, then SIGKILL after graceMs).

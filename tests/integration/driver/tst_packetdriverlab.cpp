@@ -108,7 +108,6 @@ private slots:
     void trafficPassesThroughTheEngine();
 
 private:
-    bool ping(const QString &from, const QString &to, int count = 1, int waitSec = 1);
     QStringList middleTaps();
 
     std::unique_ptr<Lab> m_lab;
@@ -135,7 +134,7 @@ void TestPacketDriverLab::init()
     m_lab->addRoute(m_client, {"default", "via", kMiddleLanIp});
     m_lab->addRoute(m_server, {"default", "via", "198.51.100.1"});
     QCOMPARE(m_lab->run(m_middle, {"sysctl", "-qw", "net.ipv4.ip_forward=1"}).exitCode, 0);
-    QVERIFY(ping(m_client, kServerIp));
+    QVERIFY(m_lab->ping(m_client, kServerIp));
 }
 
 void TestPacketDriverLab::cleanup()
@@ -143,13 +142,6 @@ void TestPacketDriverLab::cleanup()
     if (m_lab)
         m_lab->cleanup();
     m_lab.reset();
-}
-
-bool TestPacketDriverLab::ping(const QString &from, const QString &to, int count, int waitSec)
-{
-    const Lab::Result r = m_lab->run(from, {"ping", "-n", "-q", "-c", QString::number(count), "-i", "0.2", "-W",
-                                            QString::number(waitSec), to}, 15000);
-    return r.exitCode == 0;
 }
 
 QStringList TestPacketDriverLab::middleTaps()
@@ -259,7 +251,7 @@ void TestPacketDriverLab::packetEventFollowsTheQueue()
     }
     QVERIFY(middleTaps().isEmpty()); // everything went with the object
     m_lab->leave();
-    QVERIFY(ping(m_client, kMiddleLanIp));
+    QVERIFY(m_lab->ping(m_client, kMiddleLanIp));
 }
 
 void TestPacketDriverLab::refusesUnknownAdapters()
@@ -300,7 +292,7 @@ void TestPacketDriverLab::leftoverTapIsReplaced()
     }
     QVERIFY(middleTaps().isEmpty()); // the replacement is not persistent
     m_lab->leave();
-    QVERIFY(ping(m_client, kServerIp));
+    QVERIFY(m_lab->ping(m_client, kServerIp));
 }
 
 void TestPacketDriverLab::promiscuousFilterEndsWithTheDevice()
@@ -370,8 +362,8 @@ void TestPacketDriverLab::trafficPassesThroughTheEngine()
     const QStringList queues = middleTaps().filter(QRegularExpression(QStringLiteral("^twk[wh]")));
     QCOMPARE(queues.size(), 4);
 
-    QVERIFY(ping(m_client, kServerIp, 5));
-    QVERIFY(ping(m_client, kMiddleLanIp, 3)); // delivered to the middle's own stack
+    QVERIFY(m_lab->ping(m_client, kServerIp, 5));
+    QVERIFY(m_lab->ping(m_client, kMiddleLanIp, 3)); // delivered to the middle's own stack
     const Lab::Result curl = m_lab->run(m_client, {"curl", "-s", "-o", "/dev/null", "-w", "%{size_download}",
                                                    "--max-time", "20", "http://" + kServerIp + ":8080/blob"}, 30000);
     QCOMPARE(curl.exitCode, 0);
@@ -404,10 +396,10 @@ void TestPacketDriverLab::trafficPassesThroughTheEngine()
 
     // While the engine does not run, nothing gets through behind its back.
     lan.signal(SIGSTOP);
-    QVERIFY(!ping(m_client, kServerIp, 2));
-    QVERIFY(!ping(m_client, kMiddleLanIp, 1));
+    QVERIFY(!m_lab->ping(m_client, kServerIp, 2));
+    QVERIFY(!m_lab->ping(m_client, kMiddleLanIp, 1));
     lan.signal(SIGCONT);
-    QVERIFY(ping(m_client, kServerIp, 2, 2));
+    QVERIFY(m_lab->ping(m_client, kServerIp, 2, 2));
 
     // Killed without a chance to clean up: the adapter works as before, at once.
     lan.signal(SIGKILL);
@@ -418,7 +410,7 @@ void TestPacketDriverLab::trafficPassesThroughTheEngine()
     t.start();
     bool back = false;
     while (!back && t.elapsed() < 3000)
-        back = ping(m_client, kServerIp, 1, 1);
+        back = m_lab->ping(m_client, kServerIp, 1, 1);
     QVERIFY(back);
     QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
     QVERIFY(middleTaps().isEmpty());

@@ -38,7 +38,6 @@ private slots:
     void killedProcessRestoresTheAdapters();
 
 private:
-    bool ping(const QString &from, const QString &to, int count = 1, int waitSec = 1);
     QProcess *startPair();
     bool waitFor(QProcess *process, const QByteArray &line, int timeoutMs = 5000);
     QMap<QString, qint64> tapPackets();
@@ -69,20 +68,13 @@ void TestEnginePair::init()
     m_lab->addRoute(m_client, {"default", "via", kLanIp});
     m_lab->addRoute(m_server, {"default", "via", "198.51.100.1"});
     QCOMPARE(m_lab->run(m_middle, {"sysctl", "-qw", "net.ipv4.ip_forward=1"}).exitCode, 0);
-    QVERIFY(ping(m_client, kServerIp));
+    QVERIFY(m_lab->ping(m_client, kServerIp));
     m_output.clear();
 }
 
 void TestEnginePair::cleanup()
 {
     m_lab.reset();
-}
-
-bool TestEnginePair::ping(const QString &from, const QString &to, int count, int waitSec)
-{
-    const Lab::Result r = m_lab->run(from, {"ping", "-n", "-q", "-c", QString::number(count), "-i", "0.2",
-                                            "-W", QString::number(waitSec), to}, 15000);
-    return r.exitCode == 0;
 }
 
 QProcess *TestEnginePair::startPair()
@@ -149,16 +141,16 @@ void TestEnginePair::trafficFlowsThroughThePair()
     const QMap<QString, qint64> before = tapPackets();
     QVERIFY2(before.size() >= 3, qPrintable(QStringList(before.keys()).join(' ')));
 
-    QVERIFY(ping(m_client, kServerIp, 5));
-    QVERIFY(ping(m_client, kLanIp, 3));
+    QVERIFY(m_lab->ping(m_client, kServerIp, 5));
+    QVERIFY(m_lab->ping(m_client, kLanIp, 3));
     const Lab::Result curl = m_lab->run(m_client, {"sh", "-c", "curl -s --max-time 30 http://" + kServerIp
                                                    + ":8080/blob | sha256sum"}, 40000);
     QCOMPARE(curl.exitCode, 0);
     QCOMPARE(curl.out.left(64), sum);
 
     // The middle's own traffic on both sides keeps working while both adapters are filtered.
-    QVERIFY(ping(m_middle, kServerIp, 2));
-    QVERIFY(ping(m_middle, kClientIp, 2));
+    QVERIFY(m_lab->ping(m_middle, kServerIp, 2));
+    QVERIFY(m_lab->ping(m_middle, kClientIp, 2));
 
     m_lab->start(m_server, {"iperf3", "-s", "-1", "-p", "5201"});
     QTest::qWait(300);
@@ -175,38 +167,38 @@ void TestEnginePair::trafficFlowsThroughThePair()
 
     // A paused engine lets nothing through behind its back.
     ::kill(pid_t(pair->processId()), SIGSTOP);
-    QVERIFY(!ping(m_client, kServerIp, 2));
-    QVERIFY(!ping(m_client, kLanIp, 1));
+    QVERIFY(!m_lab->ping(m_client, kServerIp, 2));
+    QVERIFY(!m_lab->ping(m_client, kLanIp, 1));
     ::kill(pid_t(pair->processId()), SIGCONT);
-    QVERIFY(ping(m_client, kServerIp, 2, 2));
+    QVERIFY(m_lab->ping(m_client, kServerIp, 2, 2));
 }
 
 void TestEnginePair::stopRestoresTheAdapters()
 {
     QProcess *pair = startPair();
     QVERIFY(waitFor(pair, "started"));
-    QVERIFY(ping(m_client, kServerIp, 2));
+    QVERIFY(m_lab->ping(m_client, kServerIp, 2));
     pair->terminate();
     QVERIFY(waitFor(pair, "stopped"));
     QVERIFY(pair->waitForFinished(5000));
     QCOMPARE(pair->exitCode(), 0);
     QVERIFY(tapPackets().isEmpty());
-    QVERIFY(ping(m_client, kServerIp, 2));
-    QVERIFY(ping(m_client, kLanIp, 1));
+    QVERIFY(m_lab->ping(m_client, kServerIp, 2));
+    QVERIFY(m_lab->ping(m_client, kLanIp, 1));
 }
 
 void TestEnginePair::killedProcessRestoresTheAdapters()
 {
     QProcess *pair = startPair();
     QVERIFY(waitFor(pair, "started"));
-    QVERIFY(ping(m_client, kServerIp, 2));
+    QVERIFY(m_lab->ping(m_client, kServerIp, 2));
     ::kill(pid_t(pair->processId()), SIGKILL);
     QVERIFY(pair->waitForFinished(3000));
     QElapsedTimer t;
     t.start();
     bool back = false;
     while (!back && t.elapsed() < 3000)
-        back = ping(m_client, kServerIp, 1, 1);
+        back = m_lab->ping(m_client, kServerIp, 1, 1);
     QVERIFY(back);
     QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
     QVERIFY(tapPackets().isEmpty());

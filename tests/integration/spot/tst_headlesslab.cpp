@@ -50,7 +50,6 @@ private:
     bool stopRunner(int timeoutMs = 15000);
     bool hasAddress(const QString &host, const QString &ifname, const QString &address);
     QStringList tapNames(const QString &host);
-    bool ping(const QString &from, const QString &to, int count = 2);
     QString leaseFor(const QString &host);
 
     std::unique_ptr<Lab> m_lab;
@@ -161,12 +160,6 @@ QStringList TestHeadlessLab::tapNames(const QString &host)
             names << name;
     }
     return names;
-}
-
-bool TestHeadlessLab::ping(const QString &from, const QString &to, int count)
-{
-    return m_lab->run(from, {"ping", "-n", "-q", "-c", QString::number(count), "-i", "0.2", "-W", "1", to}, 15000)
-               .exitCode == 0;
 }
 
 // A lease from the spot's DHCP server by busybox udhcpc; the leased address or empty.
@@ -299,16 +292,16 @@ void TestHeadlessLab::stopRemovesTheAddressAndRestoresTheAdapters()
     QVERIFY2(tapNames(m_spot).size() >= 2, qPrintable(tapNames(m_spot).join(' ')));
     const QString lease = leaseFor(m_client);
     QVERIFY2(!lease.isEmpty(), m_output.constData());
-    QVERIFY(ping(m_spot, "198.51.100.1")); // the host's own traffic while sharing runs
+    QVERIFY(m_lab->ping(m_spot, "198.51.100.1", 2)); // the host's own traffic while sharing runs
 
     QVERIFY(stopRunner());
     QCOMPARE(stateLines().mid(stateLines().size() - 2), (QByteArrayList{"Stopping", "Stopped"}));
     QVERIFY(!hasAddress(m_spot, "lan0", kGateway));
     QVERIFY(tapNames(m_spot).isEmpty());
-    QVERIFY(ping(m_spot, "198.51.100.1"));
+    QVERIFY(m_lab->ping(m_spot, "198.51.100.1", 2));
     m_lab->addAddress(m_spot, "lan0", "192.168.51.2/24");
     m_lab->addAddress(m_client, "eth0", lease + "/24"); // udhcpc ran without a script
-    QVERIFY(ping(m_spot, lease));
+    QVERIFY(m_lab->ping(m_spot, lease, 2));
 }
 
 void TestHeadlessLab::newPublicAddressRestarts()

@@ -199,6 +199,24 @@ void Lab::addRoute(const QString &host, const QStringList &routeArgs)
     ip(host, QStringList{"route", "add"} + routeArgs);
 }
 
+bool Lab::addRoutedHosts(RoutedHosts &hosts)
+{
+    hosts.client = addHost(QStringLiteral("client"));
+    hosts.middle = addHost(QStringLiteral("middle"));
+    hosts.server = addHost(QStringLiteral("server"));
+    if (hosts.client.isEmpty() || hosts.middle.isEmpty() || hosts.server.isEmpty())
+        return false;
+    addLink(hosts.client, "eth0", hosts.middle, "lan0");
+    addLink(hosts.middle, "wan0", hosts.server, "eth0");
+    addAddress(hosts.client, "eth0", "192.168.51.10/24");
+    addAddress(hosts.middle, "lan0", "192.168.51.1/24");
+    addAddress(hosts.middle, "wan0", "198.51.100.1/24");
+    addAddress(hosts.server, "eth0", "198.51.100.2/24");
+    addRoute(hosts.client, {"default", "via", "192.168.51.1"});
+    addRoute(hosts.server, {"default", "via", "198.51.100.1"});
+    return run(hosts.middle, {"sysctl", "-qw", "net.ipv4.ip_forward=1"}).exitCode == 0;
+}
+
 void Lab::writeEtcFile(const QString &host, const QString &file, const QByteArray &content)
 {
     const QString dir = QStringLiteral("/etc/netns/") + host;

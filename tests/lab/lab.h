@@ -31,6 +31,13 @@ public:
     void addLink(const QString &hostA, const QString &ifA, const QString &hostB, const QString &ifB);
     void addAddress(const QString &host, const QString &ifname, const QString &cidr);
     void addRoute(const QString &host, const QStringList &routeArgs);
+    // The routed layout of the engine tests: client eth0 192.168.51.10/24 — lan0
+    // 192.168.51.1/24 [middle, forwarding] wan0 198.51.100.1/24 — server eth0
+    // 198.51.100.2/24, with default routes through the middle. False when a step failed.
+    struct RoutedHosts {
+        QString client, middle, server;
+    };
+    bool addRoutedHosts(RoutedHosts &hosts);
     // Writes /etc/netns/<host>/<file>, which `ip netns exec` shows as /etc/<file>.
     void writeEtcFile(const QString &host, const QString &file, const QByteArray &content);
 

@@ -5,6 +5,7 @@
 // The driver filters the middle's adapters, inside the middle's namespace.
 #include "engine/cndisapi.h"
 #include "platform/waitevent.h"
+#include "tests/integration/driver/adapterlookup.h"
 #include "tests/lab/lab.h"
 
 #include <QElapsedTimer>
@@ -75,20 +76,6 @@ private:
     QByteArray m_output;
 };
 
-bool adapterHandle(CNdisApi &api, const char *ifname, AdapterHandle &handle)
-{
-    auto list = std::make_unique<AdapterList>();
-    if (!api.getAdapterList(*list))
-        return false;
-    const QByteArray wanted = QByteArray(PacketDriver::kAdapterNamePrefix) + ifname;
-    for (quint32 i = 0; i < list->count; ++i)
-        if (wanted == list->names[i]) {
-            handle = list->handles[i];
-            return true;
-        }
-    return false;
-}
-
 } // namespace
 
 class TestPacketDriverLab : public QObject
@@ -121,19 +108,11 @@ void TestPacketDriverLab::init()
     if (!Lab::available(&why))
         QSKIP(qPrintable(why));
     m_lab = std::make_unique<Lab>();
-    m_client = m_lab->addHost(QStringLiteral("client"));
-    m_middle = m_lab->addHost(QStringLiteral("middle"));
-    m_server = m_lab->addHost(QStringLiteral("server"));
-    QVERIFY(!m_client.isEmpty() && !m_middle.isEmpty() && !m_server.isEmpty());
-    m_lab->addLink(m_client, "eth0", m_middle, "lan0");
-    m_lab->addLink(m_middle, "wan0", m_server, "eth0");
-    m_lab->addAddress(m_client, "eth0", kClientIp + "/24");
-    m_lab->addAddress(m_middle, "lan0", kMiddleLanIp + "/24");
-    m_lab->addAddress(m_middle, "wan0", "198.51.100.1/24");
-    m_lab->addAddress(m_server, "eth0", kServerIp + "/24");
-    m_lab->addRoute(m_client, {"default", "via", kMiddleLanIp});
-    m_lab->addRoute(m_server, {"default", "via", "198.51.100.1"});
-    QCOMPARE(m_lab->run(m_middle, {"sysctl", "-qw", "net.ipv4.ip_forward=1"}).exitCode, 0);
+    Lab::RoutedHosts hosts;
+    QVERIFY(m_lab->addRoutedHosts(hosts));
+    m_client = hosts.client;
+    m_middle = hosts.middle;
+    m_server = hosts.server;
     QVERIFY(m_lab->ping(m_client, kServerIp));
 }
 

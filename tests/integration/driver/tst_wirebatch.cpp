@@ -4,6 +4,7 @@
 // Topology: client (192.168.51.10) — lan0 [middle] wan0 — server. The driver filters lan0
 // so that the client's frames make a queue to drain; the server captures what reaches it.
 #include "engine/cndisapi.h"
+#include "tests/integration/driver/adapterlookup.h"
 #include "tests/lab/lab.h"
 
 #include <QtTest>
@@ -23,20 +24,6 @@ namespace {
 
 constexpr quint16 kTestEtherType = 0x88B5; // local experimental
 constexpr int kFrames = 20;                // fewer than a batch holds
-
-bool adapterHandle(CNdisApi &api, const char *ifname, AdapterHandle &handle)
-{
-    auto list = std::make_unique<AdapterList>();
-    if (!api.getAdapterList(*list))
-        return false;
-    const QByteArray wanted = QByteArray(PacketDriver::kAdapterNamePrefix) + ifname;
-    for (quint32 i = 0; i < list->count; ++i)
-        if (wanted == list->names[i]) {
-            handle = list->handles[i];
-            return true;
-        }
-    return false;
-}
 
 // A packet socket on the server's eth0 that sees only frames of the test type.
 class Capture

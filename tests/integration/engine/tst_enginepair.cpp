@@ -55,19 +55,11 @@ void TestEnginePair::init()
     if (!Lab::available(&why))
         QSKIP(qPrintable(why));
     m_lab = std::make_unique<Lab>();
-    m_client = m_lab->addHost(QStringLiteral("client"));
-    m_middle = m_lab->addHost(QStringLiteral("middle"));
-    m_server = m_lab->addHost(QStringLiteral("server"));
-    QVERIFY(!m_client.isEmpty() && !m_middle.isEmpty() && !m_server.isEmpty());
-    m_lab->addLink(m_client, "eth0", m_middle, "lan0");
-    m_lab->addLink(m_middle, "wan0", m_server, "eth0");
-    m_lab->addAddress(m_client, "eth0", kClientIp + "/24");
-    m_lab->addAddress(m_middle, "lan0", kLanIp + "/24");
-    m_lab->addAddress(m_middle, "wan0", "198.51.100.1/24");
-    m_lab->addAddress(m_server, "eth0", kServerIp + "/24");
-    m_lab->addRoute(m_client, {"default", "via", kLanIp});
-    m_lab->addRoute(m_server, {"default", "via", "198.51.100.1"});
-    QCOMPARE(m_lab->run(m_middle, {"sysctl", "-qw", "net.ipv4.ip_forward=1"}).exitCode, 0);
+    Lab::RoutedHosts hosts;
+    QVERIFY(m_lab->addRoutedHosts(hosts));
+    m_client = hosts.client;
+    m_middle = hosts.middle;
+    m_server = hosts.server;
     QVERIFY(m_lab->ping(m_client, kServerIp));
     m_output.clear();
 }

@@ -114,7 +114,6 @@ void NDISEngine::run()
 {
     if (!bind() || !m_stopEvent.isValid() || !m_packetEvent.isValid())
         return;
-    keepCallingThreadOn(m_processor);
     m_driver.setPacketEvent(m_own.handle, m_packetEvent.nativeHandle());
     const int ownKind = m_ownInterface.type();
     m_driver.setPacketFilter(m_own.handle, receiveFilter(m_mode, ownKind));

@@ -86,6 +86,8 @@ bool RouterForwarder::hop(RouterFrame &frame)
 {
     const quint8 ttl = frame.ip.timeToLive();
     if (ttl <= 1) {
+        if (!TimeExceeded::mayAnswer(frame.ip))
+            return false;
         RouterFrame answer = frame;
         answer.ip = TimeExceeded::write(*frame.request->buffer, frame.ip, m_path.ownAddress(),
                                         m_path.ownMac());

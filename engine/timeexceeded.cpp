@@ -37,6 +37,24 @@ void writeICMPHeader(ByteView icmp)
 
 } // namespace
 
+bool TimeExceeded::mayAnswer(const IPv4View &offending)
+{
+    if (!offending.valid() || offending.fragmentOffset() != 0)
+        return false;
+    if (offending.protocol() != Wire::kProtocolICMP || offending.payload().size() < 1)
+        return true;
+    switch (offending.payload().u8(Wire::kICMPType)) {
+    case Wire::kICMPDestinationUnreachable:
+    case Wire::kICMPSourceQuench:
+    case Wire::kICMPRedirect:
+    case Wire::kICMPTimeExceeded:
+    case Wire::kICMPParameterProblem:
+        return false;
+    default:
+        return true;
+    }
+}
+
 IPv4View TimeExceeded::write(PacketBuffer &buffer, const IPv4View &offending, quint32 ownAddress,
                              const Wire::MacAddress &ownMac)
 {

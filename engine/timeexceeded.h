@@ -25,6 +25,12 @@ public:
     static constexpr quint8 kTimeToLive = 64;
     static constexpr quint8 kCodeInTransit = 0;
 
+    // False for a packet that must not be answered with an ICMP error: an ICMP error
+    // message itself (RFC 1122 section 3.2.2: destination unreachable, source quench,
+    // redirect, time exceeded, parameter problem) or a fragment other than the first
+    // (RFC 1812 section 4.3.2.7). Such a packet is dropped without a word.
+    static bool mayAnswer(const IPv4View &offending);
+
     // Writes the message about `offending` into `buffer` (frame and length) and returns its
     // IP packet; an invalid view if `offending` is not a valid packet (nothing is written).
     static IPv4View write(PacketBuffer &buffer, const IPv4View &offending, quint32 ownAddress,

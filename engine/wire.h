@@ -69,8 +69,11 @@ constexpr std::size_t kICMPQuote = 8;        // errors: the offending packet's I
 constexpr std::size_t kICMPQuotedPayload = 8; // errors carry at least 64 bits of its payload
 constexpr quint8 kICMPEchoReply = 0;
 constexpr quint8 kICMPDestinationUnreachable = 3;
+constexpr quint8 kICMPSourceQuench = 4;
+constexpr quint8 kICMPRedirect = 5;
 constexpr quint8 kICMPEchoRequest = 8;
 constexpr quint8 kICMPTimeExceeded = 11;
+constexpr quint8 kICMPParameterProblem = 12;
 
 // UDP (RFC 768)
 constexpr std::size_t kUDPHeaderSize = 8;

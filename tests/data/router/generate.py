@@ -234,6 +234,19 @@ tiny = ipv4(CLIENT, SERVER, 17, udp(CLIENT, SERVER, 7301, 33435, b'xy'), ttl=0, 
 add('ttl0-short-client', from_client(tiny), 'UDP with TTL 0 and 10 payload bytes')
 add('ttl0-short-exceeded', eth(CLIENT_MAC, PRIVATE_MAC, ipv4(GATEWAY, CLIENT, 1, icmp(11, 0, b'\0\0\0\0', tiny), ttl=64, ident=0, flags=0)),
     'time exceeded quoting all of the short packet')
+# RFC 1122 section 3.2.2: no ICMP error about an ICMP error. Echo requests still get one.
+add('ttl1-unreachable-client', from_client(ipv4(CLIENT, SERVER, 1, unreachable_quote(udp_in_client), ttl=1, ident=0x1114, flags=0)),
+    'port unreachable from the client with TTL 1')
+add('ttl1-exceeded-from-client', from_client(ipv4(CLIENT, SERVER, 1, icmp(11, 0, b'\0\0\0\0', quote(udp_in_client)), ttl=1, ident=0x1115, flags=0)),
+    'time exceeded from the client with TTL 1')
+add('ttl1-redirect-client', from_client(ipv4(CLIENT, SERVER, 1, icmp(5, 1, GATEWAY, quote(udp_in_client)), ttl=1, ident=0x1116, flags=0)),
+    'redirect from the client with TTL 1')
+add('ttl1-problem-client', from_client(ipv4(CLIENT, SERVER, 1, icmp(12, 0, b'\x14\0\0\0', quote(udp_in_client)), ttl=1, ident=0x1117, flags=0)),
+    'parameter problem from the client with TTL 1')
+dying_echo = ipv4(CLIENT, SERVER, 1, echo(8, 0x3333, 1), ttl=1, ident=0x1118)
+add('ttl1-ping-client', from_client(dying_echo), 'echo request with TTL 1 for 203.0.113.10')
+add('ttl1-ping-exceeded', eth(CLIENT_MAC, PRIVATE_MAC, ipv4(GATEWAY, CLIENT, 1, icmp(11, 0, b'\0\0\0\0', dying_echo), ttl=64, ident=0, flags=0)),
+    'time exceeded quoting the whole echo request')
 add('ttl1-gateway', from_client(ipv4(CLIENT, GATEWAY, 1, echo(8, 0x2222, 1), ttl=1, ident=0x1113)),
     'echo request with TTL 1 for the gateway itself')
 

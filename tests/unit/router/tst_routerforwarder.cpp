@@ -201,6 +201,16 @@ void TestRouterForwarder::decisions_data()
         << QVector<Step>{step(Priv, "ttl1-client", R, {"ttl1-exceeded"})} << client;
     QTest::newRow("TTL 0 of a short packet answered quoting all of it")
         << QVector<Step>{step(Priv, "ttl0-short-client", R, {"ttl0-short-exceeded"})} << client;
+    QTest::newRow("TTL 1 echo request answered quoting all of it")
+        << QVector<Step>{step(Priv, "ttl1-ping-client", R, {"ttl1-ping-exceeded"})} << client;
+    QTest::newRow("TTL 1 port unreachable dropped unanswered")
+        << QVector<Step>{step(Priv, "ttl1-unreachable-client", D)} << client;
+    QTest::newRow("TTL 1 time exceeded dropped unanswered")
+        << QVector<Step>{step(Priv, "ttl1-exceeded-from-client", D)} << client;
+    QTest::newRow("TTL 1 redirect dropped unanswered")
+        << QVector<Step>{step(Priv, "ttl1-redirect-client", D)} << client;
+    QTest::newRow("TTL 1 parameter problem dropped unanswered")
+        << QVector<Step>{step(Priv, "ttl1-problem-client", D)} << client;
     QTest::newRow("TTL 1 for the gateway itself not answered")
         << QVector<Step>{step(Priv, "ttl1-gateway", P)} << client;
 

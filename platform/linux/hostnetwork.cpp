@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Adapter records from rtnetlink links, sysfs and the resolver configuration.
 #include "platform/hostnetwork.h"
+#include "platform/linux/drivernames.h"
 #include "platform/linux/resolvconf.h"
 #include "platform/linux/rtnetlink.h"
 
@@ -38,6 +39,14 @@ QString readSysfsLine(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readLine(256)).trimmed();
+}
+
+// The packet driver's own TAP devices are its inner workings, not adapters of the host:
+// nobody may share a connection through them.
+bool isDriverTap(const LinkFacts &link)
+{
+    return link.name.startsWith(QLatin1String(DriverNames::kTapPrefix))
+        && QFileInfo::exists(sysfsPath(link.name, QStringLiteral("tun_flags")));
 }
 
 bool isWireless(const LinkFacts &link)
@@ -133,6 +142,8 @@ std::vector<AdapterRecord> adapters()
     const std::vector<quint32> dns = resolvconf::hostUpstreamServers();
     std::vector<AdapterRecord> records;
     for (const LinkFacts &link : links) {
+        if (isDriverTap(link))
+            continue;
         AdapterRecord record;
         record.index = link.index;
         record.name = link.name;

@@ -69,6 +69,8 @@ private slots:
         m_lab->addLink(m_pc, "lan0", m_up, "u0");
         m_lab->addLink(m_pc, "radio0", m_phone, "p0");
         QCOMPARE(m_lab->ip(m_pc, {"link", "set", "radio0", "alias", "tarnwick-radio0"}).exitCode, 0);
+        // A TAP named like the packet driver's own is none of the host's adapters.
+        QCOMPARE(m_lab->ip(m_pc, {"tuntap", "add", "dev", "twkw99", "mode", "tap"}).exitCode, 0);
         m_lab->addAddress(m_pc, "lan0", "198.51.100.1/24");
         m_lab->addAddress(m_up, "u0", "198.51.100.2/24");
         m_lab->addAddress(m_up, "u0", "198.51.100.3/24");
@@ -89,6 +91,8 @@ private slots:
     {
         const QJsonArray list = probe(m_pc, {"interfaces", "255"}).array();
         QCOMPARE(list.size(), 2); // loopback is neither Ethernet nor 802.11
+        QVERIFY(!ipLink(m_pc, "twkw99").isEmpty());
+        QVERIFY(byName(list, "twkw99").isEmpty());
         for (const QString &name : {QStringLiteral("lan0"), QStringLiteral("radio0")}) {
             const QJsonObject i = byName(list, name);
             const QJsonObject link = ipLink(m_pc, name);

@@ -103,33 +103,30 @@ tarnwick_off() {
 
 # The two paths take turns, so that a slow spell of the shared machine falls on both; the
 # ratios are those of the sums over all rounds.
+plus() { # "a b c" "x y z" -> "a+x b+y c+z"
+    awk -v p="$1" -v q="$2" 'BEGIN { split(p, a); split(q, b); print a[1] + b[1], a[2] + b[2], a[3] + b[3] }'
+}
 rounds=${BENCH_ROUNDS:-2}
+declare -A label=([kernel]="kernel NAT (iptables MASQUERADE)" [tarnwick]="Tarnwick router mode")
+declare -A total=([kernel]="0 0 0" [tarnwick]="0 0 0")
 rows=()
-k_tcp=0 k_pps=0 k_rtt=0 t_tcp=0 t_pps=0 t_rtt=0
 for round in $(seq "$rounds"); do
-    kernel_on
-    read -r tcp pps rtt < <(measure kernel)
-    [ -n "$rtt" ] || exit 1
-    kernel_off
-    rows+=("kernel NAT (iptables MASQUERADE)|$round|$tcp|$pps|$rtt")
-    k_tcp=$(awk -v a="$k_tcp" -v b="$tcp" 'BEGIN { print a + b }')
-    k_pps=$(awk -v a="$k_pps" -v b="$pps" 'BEGIN { print a + b }')
-    k_rtt=$(awk -v a="$k_rtt" -v b="$rtt" 'BEGIN { print a + b }')
-
-    tarnwick_on
-    read -r tcp pps rtt < <(measure tarnwick)
-    [ -n "$rtt" ] || exit 1
-    tarnwick_off
-    rows+=("Tarnwick router mode|$round|$tcp|$pps|$rtt")
-    t_tcp=$(awk -v a="$t_tcp" -v b="$tcp" 'BEGIN { print a + b }')
-    t_pps=$(awk -v a="$t_pps" -v b="$pps" 'BEGIN { print a + b }')
-    t_rtt=$(awk -v a="$t_rtt" -v b="$rtt" 'BEGIN { print a + b }')
+    for path in kernel tarnwick; do
+        "${path}_on"
+        read -r tcp pps rtt < <(measure "$path")
+        [ -n "$rtt" ] || exit 1
+        "${path}_off"
+        rows+=("${label[$path]}|$round|$tcp|$pps|$rtt")
+        total[$path]=$(plus "${total[$path]}" "$tcp $pps $rtt")
+    done
 done
+read -r k_tcp k_pps k_rtt <<< "${total[kernel]}"
+read -r t_tcp t_pps t_rtt <<< "${total[tarnwick]}"
 
 printf '%-34s %6s %12s %14s %10s\n' "path" "round" "TCP Mbit/s" "UDP64 pkt/s" "RTT us"
 for row in "${rows[@]}"; do
-    IFS='|' read -r label round tcp pps rtt <<< "$row"
-    printf '%-34s %6s %12s %14s %10s\n' "$label" "$round" "$tcp" "$pps" "$rtt"
+    IFS='|' read -r name round tcp pps rtt <<< "$row"
+    printf '%-34s %6s %12s %14s %10s\n' "$name" "$round" "$tcp" "$pps" "$rtt"
 done
 echo
 echo "translation tables (tarnwick_natbench):"

@@ -5,6 +5,7 @@
 #include "app/uptime.h"
 #include "engine/wire.h"
 
+#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <algorithm>
@@ -71,26 +72,46 @@ quint8 inboundState(const PortEntry &entry, quint8 flags)
     return state;
 }
 
-template <typename List, typename Key>
-void removeAll(List &list, const Key &key)
+bool isWildcard(const PortKey &key)
 {
-    for (int i = list.size() - 1; i >= 0; --i) {
-        if (list.at(i) == key)
-            list.remove(i);
-    }
+    return key.remoteAddress == 0 || key.remotePort == 0;
+}
+
+quint64 randomSeed()
+{
+    return QRandomGenerator::system()->generate64();
 }
 
 } // namespace
 
 PortTable::PortTable(UpTime *clock)
     : m_clock(clock)
+    , m_remoteSeed(randomSeed())
+    , m_entries(quint32(randomSeed()))
 {
 }
 
-PortTable::RemoteSlot PortTable::slotOf(quint16 externalPort, quint32 remoteAddress,
-                                        quint16 remotePort)
+quint64 PortTable::remoteSlot(quint16 externalPort, quint32 remoteAddress, quint16 remotePort)
 {
-    return RemoteSlot{quint64(externalPort) << 48 | quint64(remoteAddress) << 16 | remotePort};
+    return quint64(externalPort) << 48 | quint64(remoteAddress) << 16 | remotePort;
+}
+
+quint64 PortTable::remoteSlotOf(const Mappings::Item &item)
+{
+    return remoteSlot(item.value.externalPort, item.key.remoteAddress, item.key.remotePort);
+}
+
+quint32 PortTable::remoteHash(quint64 slot) const
+{
+    return NatHash::fold(NatHash::mix(slot ^ m_remoteSeed));
+}
+
+int PortTable::findRemote(quint64 slot) const
+{
+    const quint32 found = m_byRemote.find(remoteHash(slot), [&](quint32 position) {
+        return remoteSlotOf(m_entries.at(int(position))) == slot;
+    });
+    return found == FlatIndex::kNone ? -1 : int(found);
 }
 
 quint32 PortTable::now() const
@@ -110,9 +131,8 @@ std::optional<quint16> PortTable::translateOutbound(quint32 privateAddress, quin
 
     std::lock_guard<std::mutex> lock(m_mutex);
     const quint32 seconds = now();
-    const auto found = m_entries.find(key);
-    if (found != m_entries.end()) {
-        PortEntry &entry = found.value();
+    if (PortEntry *found = m_entries.find(key)) {
+        PortEntry &entry = *found;
         entry.state = outboundState(entry, flags);
         entry.bytesOut += length;
         ++entry.packetsOut;
@@ -132,8 +152,7 @@ std::optional<quint16> PortTable::translateOutbound(quint32 privateAddress, quin
     entry.state = flags == Wire::kTCPSyn ? PortState::SynOut : PortState::Unanswered;
     entry.bytesOut = length;
     entry.packetsOut = 1;
-    m_entries.insert(key, entry);
-    index(key, *port);
+    insertMapping(key, entry);
     return port;
 }
 
@@ -143,7 +162,7 @@ std::optional<quint16> PortTable::choosePort(const PortKey &key) const
     const int base = privatePort >= kFirstExternalPort ? privatePort - kFirstExternalPort : 0;
     for (int i = 0; i < kExternalPortCount; ++i) {
         const quint16 candidate = quint16((i + base) % kExternalPortCount + kFirstExternalPort);
-        if (!m_byRemote.contains(slotOf(candidate, key.remoteAddress, key.remotePort)))
+        if (findRemote(remoteSlot(candidate, key.remoteAddress, key.remotePort)) < 0)
             return candidate;
     }
     return std::nullopt;
@@ -154,18 +173,15 @@ std::optional<PortKey> PortTable::translateInbound(quint16 externalPort, quint32
                                                    quint8 flags)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto listed = m_byRemote.constFind(slotOf(externalPort, remoteAddress, remotePort));
-    if (listed != m_byRemote.constEnd() && !listed->isEmpty()) {
-        const PortKey key = listed->first();
-        const auto found = m_entries.find(key);
-        if (found != m_entries.end()) {
-            PortEntry &entry = found.value();
-            entry.state = inboundState(entry, flags);
-            entry.bytesIn += length;
-            ++entry.packetsIn;
-            entry.lastSeen = now();
-            return key;
-        }
+    const int position = findRemote(remoteSlot(externalPort, remoteAddress, remotePort));
+    if (position >= 0) {
+        Mappings::Item &item = m_entries.at(position);
+        PortEntry &entry = item.value;
+        entry.state = inboundState(entry, flags);
+        entry.bytesIn += length;
+        ++entry.packetsIn;
+        entry.lastSeen = now();
+        return item.key;
     }
     if (flags & kNotBareSyn)
         return std::nullopt;
@@ -197,23 +213,22 @@ std::optional<PortKey> PortTable::deriveFromWildcard(quint16 externalPort, quint
     // The client already talks to this remote endpoint through another external port:
     // overwriting that mapping would leave its index entry behind, so the packet is left
     // untranslated instead.
-    if (m_entries.contains(derived))
+    PortEntry *origin = m_entries.find(*candidate);
+    if (!origin || m_entries.contains(derived))
         return std::nullopt;
 
     const quint32 seconds = now();
-    PortEntry &origin = m_entries[*candidate];
-    origin.lastSeen = seconds;
+    origin->lastSeen = seconds;
     PortEntry entry;
-    entry.externalPort = origin.externalPort;
-    entry.origin = origin.origin;
-    entry.bytesOut = origin.bytesOut;
-    entry.packetsOut = origin.packetsOut;
+    entry.externalPort = origin->externalPort;
+    entry.origin = origin->origin;
+    entry.bytesOut = origin->bytesOut;
+    entry.packetsOut = origin->packetsOut;
     entry.bytesIn = length;
     entry.packetsIn = 1;
     entry.lastSeen = seconds;
     entry.state = flags == Wire::kTCPSyn ? PortState::SynIn : PortState::Unanswered;
-    m_entries.insert(derived, entry);
-    index(derived, entry.externalPort);
+    insertMapping(derived, entry); // `origin` is not valid after this
     return derived;
 }
 
@@ -236,19 +251,17 @@ bool PortTable::addStaticMapping(quint32 privateAddress, quint16 privatePort,
     entry.state = PortState::Static;
     entry.origin = MappingOrigin::Inbound;
     entry.lastSeen = now();
-    m_entries.insert(key, entry);
-    index(key, externalPort);
+    insertMapping(key, entry);
     return true;
 }
 
 bool PortTable::removeMapping(const PortKey &key)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_entries.find(key);
-    if (found == m_entries.end())
+    const int position = m_entries.indexOf(key);
+    if (position < 0)
         return false;
-    unindex(key, found->externalPort);
-    m_entries.erase(found);
+    removeAt(position);
     return true;
 }
 
@@ -266,60 +279,92 @@ quint32 PortTable::purge(
     std::lock_guard<std::mutex> lock(m_mutex);
     const qint64 seconds = now();
     qint64 smallest = 0;
-    for (auto it = m_entries.begin(); it != m_entries.end();) {
-        const qint64 remaining = qint64(idleSeconds(it.key(), it.value())) + it->lastSeen - seconds;
+    // Removing a mapping moves the last one into its position, which is looked at next.
+    for (int position = 0; position < m_entries.size();) {
+        const Mappings::Item &item = m_entries.at(position);
+        const qint64 remaining = qint64(idleSeconds(item.key, item.value)) + item.value.lastSeen - seconds;
         if (remaining <= 0) {
-            unindex(it.key(), it->externalPort);
-            it = m_entries.erase(it);
+            removeAt(position);
             continue;
         }
         if (smallest == 0 || remaining < smallest)
             smallest = remaining;
-        ++it;
+        ++position;
     }
     return quint32(std::min<qint64>(smallest, std::numeric_limits<quint32>::max()));
 }
 
-void PortTable::index(const PortKey &key, quint16 externalPort)
+// A new key whose reverse slot is taken already can only be a static mapping (outbound
+// mappings get a port whose slot is free, derived ones a slot that had no mapping): it
+// waits in the wildcard list behind the one that holds the slot.
+void PortTable::insertMapping(const PortKey &key, const PortEntry &entry)
 {
-    m_byRemote[slotOf(externalPort, key.remoteAddress, key.remotePort)].append(key);
-    if (key.remoteAddress == 0 || key.remotePort == 0)
-        m_wildcards[externalPort].append(key);
+    const quint64 slot = remoteSlot(entry.externalPort, key.remoteAddress, key.remotePort);
+    const bool slotFree = findRemote(slot) < 0;
+    const int position = m_entries.insert(key, entry);
+    if (slotFree)
+        m_byRemote.insert(remoteHash(slot), quint32(position));
+    if (isWildcard(key))
+        m_wildcards[entry.externalPort].append(key);
 }
 
-void PortTable::unindex(const PortKey &key, quint16 externalPort)
+void PortTable::removeAt(int position)
 {
-    const auto listed = m_byRemote.find(slotOf(externalPort, key.remoteAddress, key.remotePort));
-    if (listed != m_byRemote.end()) {
-        removeAll(*listed, key);
-        if (listed->isEmpty())
-            m_byRemote.erase(listed);
+    const PortKey key = m_entries.at(position).key;
+    const quint16 externalPort = m_entries.at(position).value.externalPort;
+    const quint64 slot = remoteSlot(externalPort, key.remoteAddress, key.remotePort);
+    const bool held = m_byRemote.erase(remoteHash(slot), quint32(position));
+    if (isWildcard(key)) {
+        const auto wildcards = m_wildcards.find(externalPort);
+        if (wildcards != m_wildcards.end()) {
+            for (int i = wildcards->size() - 1; i >= 0; --i) {
+                if (wildcards->at(i) == key)
+                    wildcards->remove(i);
+            }
+            if (wildcards->isEmpty())
+                m_wildcards.erase(wildcards);
+        }
     }
-    if (key.remoteAddress != 0 && key.remotePort != 0)
+    const int moved = m_entries.eraseAt(position);
+    if (moved >= 0)
+        m_byRemote.retarget(remoteHash(remoteSlotOf(m_entries.at(position))), quint32(moved),
+                            quint32(position));
+    if (held && isWildcard(key))
+        indexNextSharing(externalPort, slot);
+}
+
+// The static mapping added next after the removed one under the same reverse slot takes it.
+void PortTable::indexNextSharing(quint16 externalPort, quint64 slot)
+{
+    const auto wildcards = m_wildcards.constFind(externalPort);
+    if (wildcards == m_wildcards.constEnd())
         return;
-    const auto wildcards = m_wildcards.find(externalPort);
-    if (wildcards != m_wildcards.end()) {
-        removeAll(*wildcards, key);
-        if (wildcards->isEmpty())
-            m_wildcards.erase(wildcards);
+    for (const PortKey &key : *wildcards) {
+        if (remoteSlot(externalPort, key.remoteAddress, key.remotePort) != slot)
+            continue;
+        const int position = m_entries.indexOf(key);
+        if (position >= 0)
+            m_byRemote.insert(remoteHash(slot), quint32(position));
+        return;
     }
 }
 
 std::optional<PortEntry> PortTable::entry(const PortKey &key) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_entries.constFind(key);
-    if (found == m_entries.constEnd())
+    const PortEntry *found = m_entries.find(key);
+    if (!found)
         return std::nullopt;
-    return found.value();
+    return *found;
 }
 
 QHash<PortKey, PortEntry> PortTable::mappings() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    QHash<PortKey, PortEntry> copy = m_entries;
-    // A shared copy would make the next translation detach (copy) the whole table.
-    copy.detach();
+    QHash<PortKey, PortEntry> copy;
+    copy.reserve(m_entries.size());
+    for (const Mappings::Item &item : m_entries)
+        copy.insert(item.key, item.value);
     return copy;
 }
 
@@ -327,11 +372,9 @@ QVector<PortKey> PortTable::keysForPort(quint16 externalPort) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     QVector<PortKey> keys;
-    for (auto it = m_byRemote.constBegin(); it != m_byRemote.constEnd(); ++it) {
-        if (quint16(it.key().value >> 48) != externalPort)
-            continue;
-        for (const PortKey &key : it.value())
-            keys.append(key);
+    for (const Mappings::Item &item : m_entries) {
+        if (item.value.externalPort == externalPort)
+            keys.append(item.key);
     }
     return keys;
 }
@@ -345,30 +388,47 @@ int PortTable::size() const
 bool PortTable::isConsistent() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    int indexed = 0;
-    for (auto it = m_byRemote.constBegin(); it != m_byRemote.constEnd(); ++it) {
-        for (const PortKey &key : it.value()) {
-            const auto found = m_entries.constFind(key);
-            if (found == m_entries.constEnd()
-                || !(slotOf(found->externalPort, key.remoteAddress, key.remotePort) == it.key()))
-                return false;
-            ++indexed;
-        }
+    if (!m_entries.isConsistent())
+        return false;
+    if (!m_byRemote.isConsistent(quint32(m_entries.size()), [&](quint32 position) {
+            return remoteHash(remoteSlotOf(m_entries.at(int(position))));
+        }))
+        return false;
+    // Every mapping is found through its reverse slot: itself, or a static mapping that
+    // shares the slot and was added before it.
+    for (int position = 0; position < m_entries.size(); ++position) {
+        const Mappings::Item &item = m_entries.at(position);
+        const int found = findRemote(remoteSlotOf(item));
+        if (found < 0)
+            return false;
+        if (found != position && !(isWildcard(item.key) && isWildcard(m_entries.at(found).key)))
+            return false;
     }
+    return wildcardsConsistent();
+}
+
+// Each wildcard list holds mappings of its port with remote address or port 0, each once,
+// and the first one of each reverse slot in the list is the one that slot names.
+bool PortTable::wildcardsConsistent() const
+{
     int wildcards = 0;
     for (auto it = m_wildcards.constBegin(); it != m_wildcards.constEnd(); ++it) {
+        QVector<quint64> slotsSeen;
         for (const PortKey &key : it.value()) {
-            const auto found = m_entries.constFind(key);
-            if (found == m_entries.constEnd() || found->externalPort != it.key()
-                || (key.remoteAddress != 0 && key.remotePort != 0))
+            const PortEntry *found = m_entries.find(key);
+            if (!found || found->externalPort != it.key() || !isWildcard(key))
                 return false;
+            const quint64 slot = remoteSlot(it.key(), key.remoteAddress, key.remotePort);
+            const bool first = !slotsSeen.contains(slot);
+            const int named = findRemote(slot);
+            if (first != (named >= 0 && m_entries.at(named).key == key))
+                return false;
+            slotsSeen.append(slot);
             ++wildcards;
         }
     }
     int expectedWildcards = 0;
-    for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it) {
-        if (it.key().remoteAddress == 0 || it.key().remotePort == 0)
-            ++expectedWildcards;
-    }
-    return indexed == m_entries.size() && wildcards == expectedWildcards;
+    for (const Mappings::Item &item : m_entries)
+        expectedWildcards += isWildcard(item.key);
+    return wildcards == expectedWildcards;
 }

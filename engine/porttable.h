@@ -2,6 +2,8 @@
 // PortTable: the TCP or UDP translation table of router mode, with its state machine.
 #pragma once
 
+#include "engine/flatindex.h"
+#include "engine/flatmap.h"
 #include "engine/portkey.h"
 
 #include <QHash>
@@ -59,10 +61,15 @@ class UpTime;
 // table only stamps every hit with the clock's seconds.
 //
 // Every operation holds the table's mutex for its whole duration and calls out only to
-// the clock. Look-ups of existing mappings allocate nothing: the mapping table is a hash on
-// the whole key, and the reverse index is a hash on (external port, remote address, remote
-// port), so an inbound look-up costs two hash probes however many keys share the port.
-// Only creating a mapping allocates.
+// the clock. Look-ups of existing mappings allocate nothing. The mappings live in a FlatMap
+// (one dense array of key and entry, with an open-addressed index on the whole key), and
+// the reverse index is a FlatIndex on (external port, remote address, remote port) that
+// points straight at the mapping's position in that array: an outbound hit reads an index
+// slot and the mapping, an inbound hit the same, however many mappings there are or share
+// the port. Static mappings that share an external port and remote address (remote port 0)
+// share one reverse slot; it names the one added first, and the wildcard list (the keys with
+// remote address or port 0 under each port, in the order added) names the next one when the
+// first is removed. Only creating a mapping allocates; removing one may shrink the arrays.
 class PortTable
 {
 public:
@@ -107,29 +114,29 @@ public:
 
 private:
     using KeyList = QVarLengthArray<PortKey, 1>;
+    using Mappings = FlatMap<PortKey, PortEntry>;
 
     // (external port, remote address, remote port) packed into one word.
-    struct RemoteSlot {
-        quint64 value = 0;
-        friend bool operator==(RemoteSlot a, RemoteSlot b) noexcept { return a.value == b.value; }
-        friend uint qHash(RemoteSlot slot, uint seed = 0) noexcept
-        {
-            return NatHash::fold(NatHash::mix(slot.value ^ seed));
-        }
-    };
-    static RemoteSlot slotOf(quint16 externalPort, quint32 remoteAddress, quint16 remotePort);
+    static quint64 remoteSlot(quint16 externalPort, quint32 remoteAddress, quint16 remotePort);
+    static quint64 remoteSlotOf(const Mappings::Item &item);
+    quint32 remoteHash(quint64 slot) const;
+    // The position of the mapping named by the reverse slot, or -1.
+    int findRemote(quint64 slot) const;
 
     quint32 now() const;
     std::optional<quint16> choosePort(const PortKey &key) const;
     std::optional<PortKey> deriveFromWildcard(quint16 externalPort, quint32 remoteAddress,
                                               quint16 remotePort, quint32 length, quint8 flags);
-    void index(const PortKey &key, quint16 externalPort);
-    void unindex(const PortKey &key, quint16 externalPort);
+    void insertMapping(const PortKey &key, const PortEntry &entry);
+    void removeAt(int position);
+    void indexNextSharing(quint16 externalPort, quint64 slot);
+    bool wildcardsConsistent() const;
 
     UpTime *m_clock;
-    QHash<PortKey, PortEntry> m_entries;
-    // The keys under each (external port, remote endpoint), in the order they were added.
-    QHash<RemoteSlot, KeyList> m_byRemote;
+    quint64 m_remoteSeed;
+    Mappings m_entries;
+    // The position of the first mapping added under each (external port, remote endpoint).
+    FlatIndex m_byRemote;
     // The keys under each external port whose remote address or port is 0, in order.
     QHash<quint16, KeyList> m_wildcards;
     mutable std::mutex m_mutex;

@@ -4,6 +4,7 @@
 
 #include "app/uptime.h"
 
+#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <algorithm>
@@ -11,16 +12,41 @@
 
 namespace {
 constexpr int kIdentifierCount = 65535; // 1 to 65535
+
+quint64 randomSeed()
+{
+    return QRandomGenerator::system()->generate64();
+}
 } // namespace
 
 QueryTable::QueryTable(UpTime *clock)
     : m_clock(clock)
+    , m_remoteSeed(randomSeed())
+    , m_entries(quint32(randomSeed()))
 {
 }
 
-QueryTable::RemoteSlot QueryTable::slotOf(quint16 externalIdentifier, quint32 remoteAddress)
+quint64 QueryTable::remoteSlot(quint16 externalIdentifier, quint32 remoteAddress)
 {
-    return RemoteSlot{quint64(externalIdentifier) << 32 | remoteAddress};
+    return quint64(externalIdentifier) << 32 | remoteAddress;
+}
+
+quint64 QueryTable::remoteSlotOf(const Mappings::Item &item)
+{
+    return remoteSlot(item.value.externalIdentifier, item.key.remoteAddress);
+}
+
+quint32 QueryTable::remoteHash(quint64 slot) const
+{
+    return NatHash::fold(NatHash::mix(slot ^ m_remoteSeed));
+}
+
+int QueryTable::findRemote(quint64 slot) const
+{
+    const quint32 found = m_byRemote.find(remoteHash(slot), [&](quint32 position) {
+        return remoteSlotOf(m_entries.at(int(position))) == slot;
+    });
+    return found == FlatIndex::kNone ? -1 : int(found);
 }
 
 quint32 QueryTable::now() const
@@ -38,9 +64,8 @@ std::optional<quint16> QueryTable::translateOutbound(quint32 privateAddress, qui
 
     std::lock_guard<std::mutex> lock(m_mutex);
     const quint32 seconds = now();
-    const auto found = m_entries.find(key);
-    if (found != m_entries.end()) {
-        QueryEntry &entry = found.value();
+    if (QueryEntry *found = m_entries.find(key)) {
+        QueryEntry &entry = *found;
         entry.bytesOut += length;
         ++entry.packetsOut;
         entry.lastSeen = seconds;
@@ -56,8 +81,8 @@ std::optional<quint16> QueryTable::translateOutbound(quint32 privateAddress, qui
     entry.lastSeen = seconds;
     entry.bytesOut = length;
     entry.packetsOut = 1;
-    m_entries.insert(key, entry);
-    m_byRemote[slotOf(*chosen, remoteAddress)].append(key);
+    const int position = m_entries.insert(key, entry);
+    m_byRemote.insert(remoteHash(remoteSlot(*chosen, remoteAddress)), quint32(position));
     return chosen;
 }
 
@@ -67,7 +92,7 @@ std::optional<quint16> QueryTable::chooseIdentifier(const QueryKey &key) const
     const int base = identifier != 0 ? identifier - 1 : 0;
     for (int i = 0; i < kIdentifierCount; ++i) {
         const quint16 candidate = quint16((i + base) % kIdentifierCount + 1);
-        if (!m_byRemote.contains(slotOf(candidate, key.remoteAddress)))
+        if (findRemote(remoteSlot(candidate, key.remoteAddress)) < 0)
             return candidate;
     }
     return std::nullopt;
@@ -77,28 +102,24 @@ std::optional<QueryKey> QueryTable::translateInbound(quint16 externalIdentifier,
                                                      quint32 remoteAddress, quint32 length)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto listed = m_byRemote.constFind(slotOf(externalIdentifier, remoteAddress));
-    if (listed == m_byRemote.constEnd() || listed->isEmpty())
+    const int position = findRemote(remoteSlot(externalIdentifier, remoteAddress));
+    if (position < 0)
         return std::nullopt;
-    const QueryKey key = listed->first();
-    const auto found = m_entries.find(key);
-    if (found == m_entries.end())
-        return std::nullopt;
-    QueryEntry &entry = found.value();
+    Mappings::Item &item = m_entries.at(position);
+    QueryEntry &entry = item.value;
     entry.bytesIn += length;
     ++entry.packetsIn;
     entry.lastSeen = now();
-    return key;
+    return item.key;
 }
 
 bool QueryTable::removeMapping(const QueryKey &key)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_entries.find(key);
-    if (found == m_entries.end())
+    const int position = m_entries.indexOf(key);
+    if (position < 0)
         return false;
-    unindex(key, found->externalIdentifier);
-    m_entries.erase(found);
+    removeAt(position);
     return true;
 }
 
@@ -114,48 +135,45 @@ quint32 QueryTable::purge(quint32 idleSeconds)
     std::lock_guard<std::mutex> lock(m_mutex);
     const qint64 seconds = now();
     qint64 smallest = 0;
-    for (auto it = m_entries.begin(); it != m_entries.end();) {
-        const qint64 remaining = qint64(idleSeconds) + it->lastSeen - seconds;
+    // Removing a mapping moves the last one into its position, which is looked at next.
+    for (int position = 0; position < m_entries.size();) {
+        const qint64 remaining = qint64(idleSeconds) + m_entries.at(position).value.lastSeen - seconds;
         if (remaining <= 0) {
-            unindex(it.key(), it->externalIdentifier);
-            it = m_entries.erase(it);
+            removeAt(position);
             continue;
         }
         if (smallest == 0 || remaining < smallest)
             smallest = remaining;
-        ++it;
+        ++position;
     }
     return quint32(std::min<qint64>(smallest, std::numeric_limits<quint32>::max()));
 }
 
-void QueryTable::unindex(const QueryKey &key, quint16 externalIdentifier)
+void QueryTable::removeAt(int position)
 {
-    const auto listed = m_byRemote.find(slotOf(externalIdentifier, key.remoteAddress));
-    if (listed == m_byRemote.end())
-        return;
-    for (int i = listed->size() - 1; i >= 0; --i) {
-        if (listed->at(i) == key)
-            listed->remove(i);
-    }
-    if (listed->isEmpty())
-        m_byRemote.erase(listed);
+    m_byRemote.erase(remoteHash(remoteSlotOf(m_entries.at(position))), quint32(position));
+    const int moved = m_entries.eraseAt(position);
+    if (moved >= 0)
+        m_byRemote.retarget(remoteHash(remoteSlotOf(m_entries.at(position))), quint32(moved),
+                            quint32(position));
 }
 
 std::optional<QueryEntry> QueryTable::entry(const QueryKey &key) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_entries.constFind(key);
-    if (found == m_entries.constEnd())
+    const QueryEntry *found = m_entries.find(key);
+    if (!found)
         return std::nullopt;
-    return found.value();
+    return *found;
 }
 
 QHash<QueryKey, QueryEntry> QueryTable::mappings() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    QHash<QueryKey, QueryEntry> copy = m_entries;
-    // A shared copy would make the next translation detach (copy) the whole table.
-    copy.detach();
+    QHash<QueryKey, QueryEntry> copy;
+    copy.reserve(m_entries.size());
+    for (const Mappings::Item &item : m_entries)
+        copy.insert(item.key, item.value);
     return copy;
 }
 
@@ -165,18 +183,19 @@ int QueryTable::size() const
     return m_entries.size();
 }
 
+// Every mapping is indexed, and named, by its own reverse slot, and by nothing else.
 bool QueryTable::isConsistent() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    int indexed = 0;
-    for (auto it = m_byRemote.constBegin(); it != m_byRemote.constEnd(); ++it) {
-        for (const QueryKey &key : it.value()) {
-            const auto found = m_entries.constFind(key);
-            if (found == m_entries.constEnd()
-                || !(slotOf(found->externalIdentifier, key.remoteAddress) == it.key()))
-                return false;
-            ++indexed;
-        }
+    if (!m_entries.isConsistent() || m_byRemote.size() != m_entries.size())
+        return false;
+    if (!m_byRemote.isConsistent(quint32(m_entries.size()), [&](quint32 position) {
+            return remoteHash(remoteSlotOf(m_entries.at(int(position))));
+        }))
+        return false;
+    for (int position = 0; position < m_entries.size(); ++position) {
+        if (findRemote(remoteSlotOf(m_entries.at(position))) != position)
+            return false;
     }
-    return indexed == m_entries.size();
+    return true;
 }

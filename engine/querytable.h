@@ -2,10 +2,11 @@
 // QueryTable: the ICMP echo translation table of router mode.
 #pragma once
 
+#include "engine/flatindex.h"
+#include "engine/flatmap.h"
 #include "engine/portkey.h"
 
 #include <QHash>
-#include <QVarLengthArray>
 #include <QtGlobal>
 
 #include <mutex>
@@ -23,8 +24,11 @@ class UpTime;
 // translateOutbound() creates mappings; NATService drops them after 60 idle seconds.
 //
 // Every operation holds the table's mutex for its whole duration. Look-ups of existing
-// mappings allocate nothing: one hash on the whole key, and a reverse index on (external
-// identifier, remote address).
+// mappings allocate nothing: the mappings live in a FlatMap (a dense array with an
+// open-addressed index on the whole key), and the reverse index on (external identifier,
+// remote address) is a FlatIndex pointing straight at the mapping's position, so either
+// direction reads one index slot and the mapping. The identifier choice keeps each reverse
+// slot to one mapping.
 class QueryTable
 {
 public:
@@ -54,25 +58,21 @@ public:
     bool isConsistent() const;
 
 private:
-    using KeyList = QVarLengthArray<QueryKey, 1>;
+    using Mappings = FlatMap<QueryKey, QueryEntry>;
 
     // (external identifier, remote address) packed into one word.
-    struct RemoteSlot {
-        quint64 value = 0;
-        friend bool operator==(RemoteSlot a, RemoteSlot b) noexcept { return a.value == b.value; }
-        friend uint qHash(RemoteSlot slot, uint seed = 0) noexcept
-        {
-            return NatHash::fold(NatHash::mix(slot.value ^ seed));
-        }
-    };
-    static RemoteSlot slotOf(quint16 externalIdentifier, quint32 remoteAddress);
+    static quint64 remoteSlot(quint16 externalIdentifier, quint32 remoteAddress);
+    static quint64 remoteSlotOf(const Mappings::Item &item);
+    quint32 remoteHash(quint64 slot) const;
+    int findRemote(quint64 slot) const;
 
     quint32 now() const;
     std::optional<quint16> chooseIdentifier(const QueryKey &key) const;
-    void unindex(const QueryKey &key, quint16 externalIdentifier);
+    void removeAt(int position);
 
     UpTime *m_clock;
-    QHash<QueryKey, QueryEntry> m_entries;
-    QHash<RemoteSlot, KeyList> m_byRemote;
+    quint64 m_remoteSeed;
+    Mappings m_entries;
+    FlatIndex m_byRemote;
     mutable std::mutex m_mutex;
 };

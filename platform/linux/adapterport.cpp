@@ -1,23 +1,62 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One adapter in filtering mode: its two TAP queues and the programs that fill them.
+// One adapter in filtering mode: its two queues (frame ring and TAP each) and the programs that fill them.
 #include "platform/linux/adapterport.h"
 
 #include "platform/linux/bpfprograms.h"
 #include "platform/linux/drivernames.h"
 #include "platform/packetdriverprotocol.h"
 
+#include <QLoggingCategory>
+
 #include <cerrno>
+#include <cstring>
 #include <sys/epoll.h>
 
-AdapterPort::AdapterPort(int ifindex)
+namespace {
+Q_LOGGING_CATEGORY(lcPort, "tarnwick.driver.port")
+}
+
+AdapterPort::AdapterPort(int ifindex, const BpfPrograms::ChecksumProbe &probe)
     : m_ifindex(ifindex)
     , m_wire(DriverNames::wireTapName(ifindex), ifindex, InjectionTap::ToWire)
     , m_host(DriverNames::hostTapName(ifindex), ifindex, InjectionTap::ToStack)
 {
     if (!m_wire.isValid() || !m_host.isValid())
         return;
+    makeRings(probe);
+    if (hasRings())
+        return;
     m_ingressProgram = BpfPrograms::load(BpfPrograms::adapterHook(m_wire.tap().ifindex()), "adapter ingress");
     m_egressProgram = BpfPrograms::load(BpfPrograms::adapterHook(m_host.tap().ifindex()), "adapter egress");
+}
+
+// Rings and their programs, or neither (one warning says why).
+void AdapterPort::makeRings(const BpfPrograms::ChecksumProbe &probe)
+{
+    if (!probe.valid) {
+        qCWarning(lcPort, "the kernel's type information lacks what the frame rings need; frames of adapter %d are read from TAPs only",
+                  m_ifindex);
+        return;
+    }
+    auto wireRing = std::make_unique<FrameRing>();
+    auto hostRing = std::make_unique<FrameRing>();
+    for (const FrameRing *ring : {wireRing.get(), hostRing.get()})
+        if (!ring->isValid()) {
+            qCWarning(lcPort, "the kernel refused a frame ring (%s); frames of adapter %d are read from TAPs only",
+                      std::strerror(ring->error()), m_ifindex);
+            return;
+        }
+    m_ingressProgram = BpfPrograms::load(BpfPrograms::adapterRingHook(m_wire.tap().ifindex(), wireRing->fd(), probe),
+                                         "adapter ingress (ring)");
+    m_egressProgram = BpfPrograms::load(BpfPrograms::adapterRingHook(m_host.tap().ifindex(), hostRing->fd(), probe),
+                                        "adapter egress (ring)");
+    if (!m_ingressProgram.isValid() || !m_egressProgram.isValid()) {
+        m_ingressProgram.reset();
+        m_egressProgram.reset();
+        return; // load() said why; the TAP-only programs follow
+    }
+    m_wireRing = std::move(wireRing);
+    m_hostRing = std::move(hostRing);
 }
 
 bool AdapterPort::setMode(quint32 flags)
@@ -47,7 +86,7 @@ bool AdapterPort::read(PacketBuffer &buffer)
     if (m_idle[first] && !m_idle[1 - first] && m_sinceRecheck < kIdleRecheck)
         first = 1 - first;
     for (Queue queue : {first, 1 - first}) {
-        if (queueTap(queue).read(buffer)) {
+        if (readQueue(queue, buffer)) {
             m_sinceRecheck = m_idle[1 - queue] ? m_sinceRecheck + 1 : 0;
             m_idle[queue] = false;
             m_next = 1 - queue;
@@ -60,31 +99,56 @@ bool AdapterPort::read(PacketBuffer &buffer)
     return false;
 }
 
+// The ring first: it holds most frames, and reading it costs no system call.
+bool AdapterPort::readQueue(Queue queue, PacketBuffer &buffer)
+{
+    FrameRing *ring = queueRing(queue);
+    return (ring && ring->read(buffer)) || queueTap(queue).read(buffer);
+}
+
 TapDevice &AdapterPort::queueTap(Queue queue)
 {
     return queue == HostQueue ? m_host.tap() : m_wire.tap();
 }
 
-void AdapterPort::flush()
+FrameRing *AdapterPort::queueRing(Queue queue) const
 {
-    m_wire.tap().drain();
-    m_host.tap().drain();
+    return queue == HostQueue ? m_hostRing.get() : m_wireRing.get();
 }
 
+void AdapterPort::flush()
+{
+    for (Queue queue : {WireQueue, HostQueue}) {
+        if (FrameRing *ring = queueRing(queue))
+            ring->drain();
+        queueTap(queue).drain();
+    }
+}
+
+// A ring's descriptor is readable while a record waits that the consumer has not seen
+// (FrameRing states the wake-up rule); a TAP's while a frame waits. Level-triggered both.
 bool AdapterPort::tie(int waitSetFd)
 {
-    for (TapDevice *tap : {&m_wire.tap(), &m_host.tap()}) {
-        epoll_event ev{};
-        ev.events = EPOLLIN; // level-triggered: signalled while anything is queued
-        ev.data.fd = tap->fd();
-        if (epoll_ctl(waitSetFd, EPOLL_CTL_ADD, tap->fd(), &ev) != 0 && errno != EEXIST)
-            return false;
+    for (Queue queue : {WireQueue, HostQueue}) {
+        const FrameRing *ring = queueRing(queue);
+        for (int fd : {ring ? ring->fd() : -1, queueTap(queue).fd()}) {
+            if (fd < 0)
+                continue;
+            epoll_event ev{};
+            ev.events = EPOLLIN; // level-triggered: signalled while anything is queued
+            ev.data.fd = fd;
+            if (epoll_ctl(waitSetFd, EPOLL_CTL_ADD, fd, &ev) != 0 && errno != EEXIST)
+                return false;
+        }
     }
     return true;
 }
 
 void AdapterPort::untie(int waitSetFd)
 {
-    for (TapDevice *tap : {&m_wire.tap(), &m_host.tap()})
-        epoll_ctl(waitSetFd, EPOLL_CTL_DEL, tap->fd(), nullptr);
+    for (Queue queue : {WireQueue, HostQueue}) {
+        if (const FrameRing *ring = queueRing(queue))
+            epoll_ctl(waitSetFd, EPOLL_CTL_DEL, ring->fd(), nullptr);
+        epoll_ctl(waitSetFd, EPOLL_CTL_DEL, queueTap(queue).fd(), nullptr);
+    }
 }

@@ -6,7 +6,10 @@
 
 #include <linux/bpf.h>
 
+#include <cstdint>
 #include <vector>
+
+class KernelBtf;
 
 namespace BpfPrograms {
 
@@ -14,6 +17,25 @@ namespace BpfPrograms {
 // one the driver re-injected; its mark is cleared and it goes on as if the hook were
 // absent. Every other frame is redirected to the TAP `tapIfindex` (queued for the engine).
 std::vector<bpf_insn> adapterHook(int tapIfindex);
+
+// Where a program finds the kernel's own record of a frame and its checksum state: the
+// kfunc that turns the program's context into the kernel's struct sk_buff, and the byte and
+// bit position of its ip_summed field. valid is false when the kernel lacks either.
+struct ChecksumProbe {
+    bool valid = false;
+    std::int32_t castFunctionId = 0;
+    std::int16_t byteOffset = 0;
+    std::uint8_t shift = 0;
+};
+ChecksumProbe checksumProbe(const KernelBtf &btf);
+
+// Adapter hook that fills a frame ring (see FrameRing): marked frames pass as in
+// adapterHook(); a frame of 1 to kMaxFrameSize bytes whose checksums are complete is
+// copied into a record of the ring `ringFd` and consumed. Everything else (larger frames
+// such as GSO frames, frames the kernel still has to checksum, a full ring, a failed copy)
+// is redirected to the TAP `tapIfindex` as in adapterHook(), whose transmit path segments
+// and checksums them.
+std::vector<bpf_insn> adapterRingHook(int tapIfindex, int ringFd, const ChecksumProbe &probe);
 
 // Program for a TAP's ingress hook (frames the driver writes into the TAP): marks the
 // frame and redirects it to adapter `adapterIfindex`, onto its wire (`intoStack` false) or

@@ -4,6 +4,7 @@
 
 #include "platform/linux/driveradapters.h"
 #include "platform/linux/drivernames.h"
+#include "platform/linux/kernelbtf.h"
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -21,6 +22,13 @@ AdapterPort *LinuxPacketDriver::port(quint32 adapter) const
 {
     const auto it = m_ports.find(adapter);
     return it == m_ports.end() ? nullptr : it->second.get();
+}
+
+const BpfPrograms::ChecksumProbe &LinuxPacketDriver::checksumProbe()
+{
+    if (!m_probe)
+        m_probe = BpfPrograms::checksumProbe(KernelBtf());
+    return *m_probe;
 }
 
 LinuxPacketDriver::~LinuxPacketDriver()
@@ -85,7 +93,7 @@ bool LinuxPacketDriver::setMode(quint32 adapter, quint32 flags)
         if (!adapterExists(adapter))
             return false;
         m_injectors.erase(adapter); // the port's own host TAP takes over
-        auto created = std::make_unique<AdapterPort>(static_cast<int>(adapter));
+        auto created = std::make_unique<AdapterPort>(static_cast<int>(adapter), checksumProbe());
         if (!created->isValid())
             return false;
         const auto event = m_events.find(adapter);

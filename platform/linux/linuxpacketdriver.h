@@ -12,6 +12,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
 // Adapters are addressed by interface index. Every kernel object made here (TAPs, program
 // links, packet sockets) belongs to this object and goes with it, or with the process.
@@ -49,11 +50,13 @@ public:
 private:
     static bool adapterExists(quint32 adapter);
     AdapterPort *port(quint32 adapter) const;
+    const BpfPrograms::ChecksumProbe &checksumProbe();
 
     std::map<quint32, std::unique_ptr<AdapterPort>> m_ports;       // filtered adapters
     std::map<quint32, std::unique_ptr<InjectionTap>> m_injectors;  // stack paths of the others
     std::map<quint32, OwnedFd> m_events;                           // our copy of each wait set
     std::map<quint32, std::unique_ptr<PromiscuousHold>> m_promiscuous;
+    std::optional<BpfPrograms::ChecksumProbe> m_probe; // read from the kernel at the first port
     WireSender m_wire;
     bool m_draining = false; // the last read gave a frame
 };

@@ -66,7 +66,8 @@ class UpTime;
 // the reverse index is a FlatIndex on (external port, remote address, remote port) that
 // points straight at the mapping's position in that array: an outbound hit reads an index
 // slot and the mapping, an inbound hit the same, however many mappings there are or share
-// the port. Static mappings that share an external port and remote address (remote port 0)
+// the port. Both hashes are seeded per table, so remote endpoints chosen from outside
+// cannot pile their mappings into one probe run. Static mappings that share an external port and remote address (remote port 0)
 // share one reverse slot; it names the one added first, and the wildcard list (the keys with
 // remote address or port 0 under each port, in the order added) names the next one when the
 // first is removed. Only creating a mapping allocates; removing one may shrink the arrays.
@@ -105,11 +106,13 @@ public:
     // Copies for the owner, tests and the user interface; never shared with the table.
     std::optional<PortEntry> entry(const PortKey &key) const;
     QHash<PortKey, PortEntry> mappings() const;
-    // The keys mapped to the external port (a scan of the index, for checks and tests).
+    // The keys mapped to the external port (a scan of all mappings, for checks and tests).
     QVector<PortKey> keysForPort(quint16 externalPort) const;
     int size() const;
-    // True when every mapping is indexed exactly once under its external port and every
-    // index entry has its mapping.
+    // True when the indexes agree with the mappings: each mapping is found under its whole
+    // key and through its reverse slot (itself, or the static mapping added first to that
+    // slot), each index entry names a mapping, and the wildcard lists hold exactly the
+    // mappings with remote address or port 0.
     bool isConsistent() const;
 
 private:

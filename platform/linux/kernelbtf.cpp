@@ -10,18 +10,22 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <linux/btf.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
 namespace {
 
 template <typename T>
-bool readAt(const QByteArray &data, std::uint64_t offset, T &out)
+bool readAt(const char *bytes, std::size_t size, std::uint64_t offset, T &out)
 {
-    if (offset + sizeof(T) > std::uint64_t(data.size()))
+    if (offset + sizeof(T) > size)
         return false;
-    std::memcpy(&out, data.constData() + offset, sizeof(T));
+    std::memcpy(&out, bytes + offset, sizeof(T));
     return true;
 }
 
@@ -51,30 +55,53 @@ std::int64_t extraSize(std::uint32_t info)
 
 KernelBtf::KernelBtf(const QByteArray &path)
 {
-    QFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    m_data = file.readAll();
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0) {
+        // Private and read-only: the kernel refuses shared or writable mappings of it.
+        void *p = mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p != MAP_FAILED) {
+            m_mapping = p;
+            m_bytes = static_cast<const char *>(p);
+            m_size = std::size_t(st.st_size);
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (!m_mapping) {
+        QFile file(QString::fromLocal8Bit(path));
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        m_copy = file.readAll();
+        m_bytes = m_copy.constData();
+        m_size = std::size_t(m_copy.size());
+    }
     if (!parse())
         m_types.clear();
+}
+
+KernelBtf::~KernelBtf()
+{
+    if (m_mapping)
+        munmap(m_mapping, m_size);
 }
 
 bool KernelBtf::parse()
 {
     btf_header header;
-    if (!readAt(m_data, 0, header) || header.magic != BTF_MAGIC || header.hdr_len < sizeof header)
+    if (!readAt(m_bytes, m_size, 0, header) || header.magic != BTF_MAGIC || header.hdr_len < sizeof header)
         return false;
     const std::uint64_t typesStart = std::uint64_t(header.hdr_len) + header.type_off;
     const std::uint64_t typesEnd = typesStart + header.type_len;
     const std::uint64_t stringsStart = std::uint64_t(header.hdr_len) + header.str_off;
-    if (typesEnd > std::uint64_t(m_data.size()) || stringsStart + header.str_len > std::uint64_t(m_data.size()))
+    if (typesEnd > std::uint64_t(m_size) || stringsStart + header.str_len > std::uint64_t(m_size))
         return false;
     m_typesStart = std::uint32_t(typesStart);
     m_stringsStart = std::uint32_t(stringsStart);
     m_stringsSize = header.str_len;
     for (std::uint64_t at = typesStart; at < typesEnd;) {
         btf_type type;
-        const std::int64_t extra = readAt(m_data, at, type) ? extraSize(type.info) : -1;
+        const std::int64_t extra = readAt(m_bytes, m_size, at, type) ? extraSize(type.info) : -1;
         if (extra < 0 || at + sizeof type + std::uint64_t(extra) > typesEnd)
             return false;
         m_types.push_back({std::uint32_t(at), type.info, type.name_off});
@@ -87,7 +114,7 @@ const char *KernelBtf::name(std::uint32_t nameOff) const
 {
     if (nameOff >= m_stringsSize)
         return "";
-    const char *s = m_data.constData() + m_stringsStart + nameOff;
+    const char *s = m_bytes + m_stringsStart + nameOff;
     // The section must hold the terminating zero.
     return std::memchr(s, '\0', m_stringsSize - nameOff) ? s : "";
 }
@@ -114,7 +141,7 @@ std::uint32_t KernelBtf::skipQualifiers(std::uint32_t id) const
             && kind != BTF_KIND_RESTRICT && kind != BTF_KIND_TYPE_TAG)
             return id;
         btf_type record;
-        if (!readAt(m_data, t.offset, record))
+        if (!readAt(m_bytes, m_size, t.offset, record))
             return 0;
         id = record.type;
     }
@@ -138,7 +165,7 @@ std::int64_t KernelBtf::findMember(std::uint32_t structId, const char *wanted, s
     const bool bitfieldLayout = BTF_INFO_KFLAG(t.info);
     for (std::uint32_t i = 0; i < BTF_INFO_VLEN(t.info); ++i) {
         btf_member m;
-        if (!readAt(m_data, t.offset + sizeof(btf_type) + i * sizeof m, m))
+        if (!readAt(m_bytes, m_size, t.offset + sizeof(btf_type) + i * sizeof m, m))
             return -1;
         const std::uint32_t offset = bitfieldLayout ? BTF_MEMBER_BIT_OFFSET(m.offset) : m.offset;
         const std::uint32_t width = bitfieldLayout ? BTF_MEMBER_BITFIELD_SIZE(m.offset) : 0;

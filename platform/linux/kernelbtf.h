@@ -7,12 +7,16 @@
 #include <cstdint>
 #include <vector>
 
-// Reads /sys/kernel/btf/vmlinux once. Answers are -1 when the file, the type or the member
+// Maps /sys/kernel/btf/vmlinux (read as a copy where the kernel does not allow mapping it:
+// some 5 MB at tens of milliseconds). Answers are -1 when the file, the type or the member
 // is missing, so callers can fall back to programs that need none of it.
 class KernelBtf
 {
 public:
     explicit KernelBtf(const QByteArray &path = QByteArrayLiteral("/sys/kernel/btf/vmlinux"));
+    ~KernelBtf();
+    KernelBtf(const KernelBtf &) = delete;
+    KernelBtf &operator=(const KernelBtf &) = delete;
 
     bool isValid() const { return !m_types.empty(); }
     // Type id of the kernel function `name` (a kfunc a program may call).
@@ -33,7 +37,10 @@ private:
     std::uint32_t skipQualifiers(std::uint32_t id) const;
     std::int64_t findMember(std::uint32_t structId, const char *member, std::uint32_t *bits, int depth) const;
 
-    QByteArray m_data;
+    void *m_mapping = nullptr;  // the file mapped, or
+    QByteArray m_copy;          // the file read
+    const char *m_bytes = nullptr;
+    std::size_t m_size = 0;
     std::uint32_t m_typesStart = 0;
     std::uint32_t m_stringsStart = 0;
     std::uint32_t m_stringsSize = 0;

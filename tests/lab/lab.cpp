@@ -217,6 +217,30 @@ bool Lab::addRoutedHosts(RoutedHosts &hosts)
     return run(hosts.middle, {"sysctl", "-qw", "net.ipv4.ip_forward=1"}).exitCode == 0;
 }
 
+bool Lab::addSharingHosts(SharingHosts &hosts)
+{
+    hosts.client = addHost(QStringLiteral("phone"));
+    hosts.hotspot = addHost(QStringLiteral("hotspot"));
+    hosts.upstream = addHost(QStringLiteral("upstream"));
+    if (hosts.client.isEmpty() || hosts.hotspot.isEmpty() || hosts.upstream.isEmpty())
+        return false;
+    addLink(hosts.client, "eth0", hosts.hotspot, "lan0");
+    addLink(hosts.hotspot, "pub0", hosts.upstream, "eth0");
+    addAddress(hosts.hotspot, "pub0", "198.51.100.2/24");
+    addAddress(hosts.upstream, "eth0", "198.51.100.1/24");
+    return true;
+}
+
+bool Lab::addBridge(const QString &host, const QString &name, const QStringList &ports)
+{
+    if (ip(host, {"link", "add", name, "type", "bridge"}).exitCode != 0)
+        return false;
+    for (const QString &port : ports)
+        if (ip(host, {"link", "set", port, "master", name}).exitCode != 0)
+            return false;
+    return ip(host, {"link", "set", name, "up"}).exitCode == 0;
+}
+
 void Lab::writeEtcFile(const QString &host, const QString &file, const QByteArray &content)
 {
     const QString dir = QStringLiteral("/etc/netns/") + host;

@@ -38,6 +38,16 @@ public:
         QString client, middle, server;
     };
     bool addRoutedHosts(RoutedHosts &hosts);
+    // The layout of the sharing tests: client eth0 — lan0 [hotspot] pub0 198.51.100.2/24 —
+    // eth0 [upstream] 198.51.100.1/24, with no routes; the hosts' roles are "phone",
+    // "hotspot" and "upstream". False when a host could not be made.
+    struct SharingHosts {
+        QString client, hotspot, upstream;
+    };
+    bool addSharingHosts(SharingHosts &hosts);
+    // A bridge `name` in `host` over the given interfaces of that host (a switch for the
+    // hosts at their far ends), up. False when a step failed.
+    bool addBridge(const QString &host, const QString &name, const QStringList &ports);
     // Writes /etc/netns/<host>/<file>, which `ip netns exec` shows as /etc/<file>.
     void writeEtcFile(const QString &host, const QString &file, const QByteArray &content);
 

@@ -84,6 +84,7 @@ bool NATService::setPrivateGateway(const QHostAddress &address)
 {
     const std::optional<quint32> value = networkOrder(address);
     m_privateGateway.store(value.value_or(0));
+    pairDnsEndpoints();
     return value.has_value();
 }
 
@@ -91,7 +92,16 @@ bool NATService::setDnsServer(const QHostAddress &address)
 {
     const std::optional<quint32> value = networkOrder(address);
     m_dnsServer.store(value.value_or(0));
+    pairDnsEndpoints();
     return value.has_value();
+}
+
+// The router sends clients' queries to the gateway's port 53 on to the DNS server's, so on
+// the wire the two are one remote endpoint for the UDP table.
+void NATService::pairDnsEndpoints()
+{
+    const quint16 dnsPort = qToBigEndian(kDnsPort);
+    m_udpTable.setRemoteAlias(m_privateGateway.load(), dnsPort, m_dnsServer.load(), dnsPort);
 }
 
 void NATService::start()

@@ -82,6 +82,7 @@ private slots:
 
 private:
     static void rearm(QTimer &timer, quint32 smallestRemaining, int longestSeconds);
+    void pairDnsEndpoints();
 
     PortTable m_tcpTable;
     PortTable m_udpTable;

@@ -162,10 +162,36 @@ std::optional<quint16> PortTable::choosePort(const PortKey &key) const
     const int base = privatePort >= kFirstExternalPort ? privatePort - kFirstExternalPort : 0;
     for (int i = 0; i < kExternalPortCount; ++i) {
         const quint16 candidate = quint16((i + base) % kExternalPortCount + kFirstExternalPort);
-        if (findRemote(remoteSlot(candidate, key.remoteAddress, key.remotePort)) < 0)
+        if (!portServes(candidate, key.remoteAddress, key.remotePort))
             return candidate;
     }
     return std::nullopt;
+}
+
+// Whether the port already serves the remote endpoint, or the endpoint it is one with on
+// the wire.
+bool PortTable::portServes(quint16 port, quint32 remoteAddress, quint16 remotePort) const
+{
+    if (findRemote(remoteSlot(port, remoteAddress, remotePort)) >= 0)
+        return true;
+    if (m_aliasAddress == 0)
+        return false;
+    if (remoteAddress == m_aliasAddress && remotePort == m_aliasPort)
+        return findRemote(remoteSlot(port, m_aliasedAddress, m_aliasedPort)) >= 0;
+    if (remoteAddress == m_aliasedAddress && remotePort == m_aliasedPort)
+        return findRemote(remoteSlot(port, m_aliasAddress, m_aliasPort)) >= 0;
+    return false;
+}
+
+void PortTable::setRemoteAlias(quint32 aliasAddress, quint16 aliasPort, quint32 address,
+                               quint16 port)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool set = aliasAddress != 0 && address != 0;
+    m_aliasAddress = set ? aliasAddress : 0;
+    m_aliasPort = set ? aliasPort : 0;
+    m_aliasedAddress = set ? address : 0;
+    m_aliasedPort = set ? port : 0;
 }
 
 std::optional<PortKey> PortTable::translateInbound(quint16 externalPort, quint32 remoteAddress,

@@ -94,6 +94,11 @@ public:
     // private port 0 or private address 0; true otherwise.
     bool addStaticMapping(quint32 privateAddress, quint16 privatePort, quint32 remoteAddress,
                           quint16 externalPort);
+    // Names two remote endpoints (network order) that are one on the wire: the router sends
+    // what a client addresses to the alias to the other endpoint (the DNS redirect). An
+    // external port is then only chosen for either when it serves neither, so that the
+    // answers of the two can always be told apart. Address 0 clears the pairing.
+    void setRemoteAlias(quint32 aliasAddress, quint16 aliasPort, quint32 address, quint16 port);
     // Drops the key's mapping with its index entries; false when it had none.
     bool removeMapping(const PortKey &key);
     void clear();
@@ -128,6 +133,7 @@ private:
 
     quint32 now() const;
     std::optional<quint16> choosePort(const PortKey &key) const;
+    bool portServes(quint16 port, quint32 remoteAddress, quint16 remotePort) const;
     std::optional<PortKey> deriveFromWildcard(quint16 externalPort, quint32 remoteAddress,
                                               quint16 remotePort, quint32 length, quint8 flags);
     void insertMapping(const PortKey &key, const PortEntry &entry);
@@ -142,5 +148,10 @@ private:
     FlatIndex m_byRemote;
     // The keys under each external port whose remote address or port is 0, in order.
     QHash<quint16, KeyList> m_wildcards;
+    // The two remote endpoints of setRemoteAlias(), or zeros.
+    quint32 m_aliasAddress = 0;
+    quint16 m_aliasPort = 0;
+    quint32 m_aliasedAddress = 0;
+    quint16 m_aliasedPort = 0;
     mutable std::mutex m_mutex;
 };

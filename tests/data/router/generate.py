@@ -155,6 +155,15 @@ add('dns-query-direct-public', out(ipv4(PUBLIC, DNS, 17, udp(PUBLIC, DNS, 10000,
 add('dns-answer-direct-client', to_client(ipv4(DNS, CLIENT, 17, udp(DNS, CLIENT, 53, 6000, answer), ttl=55, ident=0x0606)),
     'the answer through the ordinary mapping, source still the server')
 
+# On the wire a redirected query and a direct one to the same server look alike, so they
+# must not share an external port: with the redirect holding 10000, the direct one gets 10001.
+add('dns-query-direct-public-next', out(ipv4(PUBLIC, DNS, 17, udp(PUBLIC, DNS, 10001, 53, query), ttl=63, ident=0x0707)),
+    'the direct query translated while 10000 serves a redirected query')
+add('dns-query-public-next', out(ipv4(PUBLIC, DNS, 17, udp(PUBLIC, DNS, 10001, 53, query), ident=0x0505)),
+    'the redirected query translated while 10000 serves a direct query')
+add('dns-answer-internet-next', from_internet(ipv4(DNS, PUBLIC, 17, udp(DNS, PUBLIC, 53, 10001, answer), ttl=55, ident=0x0606)),
+    'DNS answer 203.0.113.53:53 -> 198.51.100.2:10001')
+
 payload = bytes(range(40))
 add('udp-nosum-client', from_client(ipv4(CLIENT, SERVER, 17, udp(CLIENT, SERVER, 7000, 9999, payload, False), ident=0x0808)),
     'UDP 192.168.51.10:7000 -> 203.0.113.10:9999 without checksum')

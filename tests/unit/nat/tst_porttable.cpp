@@ -30,6 +30,8 @@ class TestPortTable : public QObject
 private slots:
     void externalPortChoice_data();
     void externalPortChoice();
+    void aliasedRemotesNeverSharePorts_data();
+    void aliasedRemotesNeverSharePorts();
     void exhaustionAndRelease();
     void creationRules_data();
     void creationRules();
@@ -94,6 +96,48 @@ void TestPortTable::externalPortChoice()
                                                                port(443), 60, 0x12);
     QVERIFY(back);
     QCOMPARE(*back, dynamicKey(client(added.clientHost), added.clientPort, remote(added.remoteHost), 443));
+    QVERIFY(table.isConsistent());
+}
+
+// The alias pairs remote host 1 with remote host 2 (both port 443), as the DNS redirect
+// pairs the gateway's port 53 with the DNS server's.
+void TestPortTable::aliasedRemotesNeverSharePorts_data()
+{
+    QTest::addColumn<bool>("paired");
+    QTest::addColumn<Endpoint>("existing");
+    QTest::addColumn<Endpoint>("added");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("alias first, then the endpoint it stands for")
+        << true << Endpoint{10, 51000, 1} << Endpoint{11, 51000, 2} << 51001;
+    QTest::newRow("endpoint first, then its alias")
+        << true << Endpoint{10, 51000, 2} << Endpoint{11, 51000, 1} << 51001;
+    QTest::newRow("an unrelated remote still shares")
+        << true << Endpoint{10, 51000, 1} << Endpoint{11, 51000, 3} << 51000;
+    QTest::newRow("pairing cleared: shared again")
+        << false << Endpoint{10, 51000, 1} << Endpoint{11, 51000, 2} << 51000;
+}
+
+void TestPortTable::aliasedRemotesNeverSharePorts()
+{
+    QFETCH(bool, paired);
+    QFETCH(Endpoint, existing);
+    QFETCH(Endpoint, added);
+    QFETCH(int, expected);
+
+    UpTime clock;
+    PortTable table(&clock);
+    table.setRemoteAlias(remote(1), port(443), remote(2), port(443));
+    if (!paired)
+        table.setRemoteAlias(0, 0, 0, 0);
+    const std::optional<quint16> first = table.translateOutbound(
+        client(existing.clientHost), port(existing.clientPort), remote(existing.remoteHost), port(443), 60, 0);
+    QVERIFY(first);
+    const std::optional<quint16> second = table.translateOutbound(
+        client(added.clientHost), port(added.clientPort), remote(added.remoteHost), port(443), 60, 0);
+    QVERIFY(second);
+    QCOMPARE(int(*second), expected);
+    QCOMPARE(int(*first), 51000);
     QVERIFY(table.isConsistent());
 }
 

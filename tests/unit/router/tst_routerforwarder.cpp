@@ -144,6 +144,18 @@ void TestRouterForwarder::decisions_data()
         << QVector<Step>{step(Priv, "dns-query-direct", F, {"dns-query-direct-public"}),
                          step(Pub, "dns-answer-internet", F, {"dns-answer-direct-client"})}
         << client;
+    QTest::newRow("redirected and direct DNS queries never share an external port")
+        << QVector<Step>{step(Priv, "dns-query-gateway", F, {"dns-query-public"}),
+                         step(Priv, "dns-query-direct", F, {"dns-query-direct-public-next"}),
+                         step(Pub, "dns-answer-internet-next", F, {"dns-answer-direct-client"}),
+                         step(Pub, "dns-answer-internet", F, {"dns-answer-client"})}
+        << client;
+    QTest::newRow("direct and redirected DNS queries never share an external port")
+        << QVector<Step>{step(Priv, "dns-query-direct", F, {"dns-query-direct-public"}),
+                         step(Priv, "dns-query-gateway", F, {"dns-query-public-next"}),
+                         step(Pub, "dns-answer-internet-next", F, {"dns-answer-client"}),
+                         step(Pub, "dns-answer-internet", F, {"dns-answer-direct-client"})}
+        << client;
     QTest::newRow("DNS answer nobody asked for goes to the host")
         << QVector<Step>{step(Pub, "dns-answer-internet", P)} << none;
     QTest::newRow("UDP checksum 0 stays 0")

@@ -231,6 +231,21 @@ bool Lab::addSharingHosts(SharingHosts &hosts)
     return true;
 }
 
+bool Lab::addPcHosts(PcHosts &hosts, const QString &phoneSide)
+{
+    hosts.pc = addHost(QStringLiteral("pc"));
+    hosts.up = addHost(QStringLiteral("up"));
+    hosts.phone = addHost(QStringLiteral("phone"));
+    if (hosts.pc.isEmpty() || hosts.up.isEmpty() || hosts.phone.isEmpty())
+        return false;
+    addLink(hosts.pc, "lan0", hosts.up, "u0");
+    addLink(hosts.pc, phoneSide, hosts.phone, "p0");
+    addAddress(hosts.pc, "lan0", "198.51.100.1/24");
+    addAddress(hosts.up, "u0", "198.51.100.2/24");
+    addAddress(hosts.phone, "p0", "192.168.51.20/24");
+    return true;
+}
+
 bool Lab::addBridge(const QString &host, const QString &name, const QStringList &ports)
 {
     if (ip(host, {"link", "add", name, "type", "bridge"}).exitCode != 0)

@@ -8,6 +8,14 @@
 #include <memory>
 #include <vector>
 
+// For a test's initTestCase() or init(): skips it where the lab cannot work (see available()).
+#define LAB_SKIP_UNLESS_AVAILABLE()                                                                \
+    do {                                                                                           \
+        QString labUnavailable_;                                                                   \
+        if (!Lab::available(&labUnavailable_))                                                     \
+            QSKIP(qPrintable(labUnavailable_));                                                    \
+    } while (false)
+
 // A Lab owns a set of network namespaces ("hosts") made for one test run. Every name
 // carries the run's process id, so parallel runs never collide, and a later run removes
 // what a crashed one left behind. The destructor removes everything it made; SIGINT and
@@ -45,6 +53,13 @@ public:
         QString client, hotspot, upstream;
     };
     bool addSharingHosts(SharingHosts &hosts);
+    // The layout of the host configuration tests: a PC with lan0 198.51.100.1/24 to "up" (u0
+    // 198.51.100.2/24) and `phoneSide`, without an address, to "phone" (p0 192.168.51.20/24).
+    // False when a host could not be made.
+    struct PcHosts {
+        QString pc, up, phone;
+    };
+    bool addPcHosts(PcHosts &hosts, const QString &phoneSide);
     // A bridge `name` in `host` over the given interfaces of that host (a switch for the
     // hosts at their far ends), up. False when a step failed.
     bool addBridge(const QString &host, const QString &name, const QStringList &ports);

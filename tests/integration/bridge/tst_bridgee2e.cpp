@@ -154,9 +154,7 @@ void TestBridgeEndToEnd::startServers()
 
 void TestBridgeEndToEnd::initTestCase()
 {
-    QString why;
-    if (!Lab::available(&why))
-        QSKIP(qPrintable(why));
+    LAB_SKIP_UNLESS_AVAILABLE();
     m_dir = std::make_unique<ScratchDir>();
     QVERIFY(m_dir->isValid());
     // Prints what udhcpc learnt and configures nothing, so the phone sends no IPv4 of its

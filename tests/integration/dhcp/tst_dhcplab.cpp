@@ -54,9 +54,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QString why;
-        if (!Lab::available(&why))
-            QSKIP(qPrintable(why));
+        LAB_SKIP_UNLESS_AVAILABLE();
         m_dir = std::make_unique<ScratchDir>();
         QVERIFY(m_dir->isValid());
         QVERIFY(m_dir->write("udhcpc.sh", DhcpClients::udhcpcScript(DhcpClients::Setup::Address), true));

@@ -186,9 +186,7 @@ void TestRouterEndToEnd::startRunner()
 
 void TestRouterEndToEnd::initTestCase()
 {
-    QString why;
-    if (!Lab::available(&why))
-        QSKIP(qPrintable(why));
+    LAB_SKIP_UNLESS_AVAILABLE();
     m_dir = std::make_unique<ScratchDir>();
     QVERIFY(m_dir->isValid());
     QVERIFY(m_dir->write("udhcpc.sh", DhcpClients::udhcpcScript(DhcpClients::Setup::AddressAndRoute), true));

@@ -57,9 +57,7 @@ private:
 
 void TestHeadlessLab::init()
 {
-    QString why;
-    if (!Lab::available(&why))
-        QSKIP(qPrintable(why));
+    LAB_SKIP_UNLESS_AVAILABLE();
     m_lab = std::make_unique<Lab>();
     m_inspect = std::make_unique<HostInspector>(*m_lab);
     Lab::SharingHosts hosts;

@@ -58,23 +58,17 @@ private:
 private slots:
     void initTestCase()
     {
-        QString why;
-        if (!Lab::available(&why))
-            QSKIP(qPrintable(why));
+        LAB_SKIP_UNLESS_AVAILABLE();
         m_lab = std::make_unique<Lab>();
-        m_pc = m_lab->addHost("pc");
-        m_up = m_lab->addHost("up");
-        m_phone = m_lab->addHost("phone");
-        QVERIFY(!m_pc.isEmpty() && !m_up.isEmpty() && !m_phone.isEmpty());
-        m_lab->addLink(m_pc, "lan0", m_up, "u0");
-        m_lab->addLink(m_pc, "radio0", m_phone, "p0");
+        Lab::PcHosts hosts;
+        QVERIFY(m_lab->addPcHosts(hosts, "radio0"));
+        m_pc = hosts.pc;
+        m_up = hosts.up;
+        m_phone = hosts.phone;
         QCOMPARE(m_lab->ip(m_pc, {"link", "set", "radio0", "alias", "tarnwick-radio0"}).exitCode, 0);
         // A TAP named like the packet driver's own is none of the host's adapters.
         QCOMPARE(m_lab->ip(m_pc, {"tuntap", "add", "dev", "twkw99", "mode", "tap"}).exitCode, 0);
-        m_lab->addAddress(m_pc, "lan0", "198.51.100.1/24");
-        m_lab->addAddress(m_up, "u0", "198.51.100.2/24");
         m_lab->addAddress(m_up, "u0", "198.51.100.3/24");
-        m_lab->addAddress(m_phone, "p0", "192.168.51.20/24");
         // The kernel lists the lower metric first; the table order puts .2 first.
         m_lab->addRoute(m_pc, {"default", "via", "198.51.100.3", "metric", "50"});
         m_lab->addRoute(m_pc, {"default", "via", "198.51.100.2", "metric", "100"});

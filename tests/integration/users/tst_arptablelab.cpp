@@ -39,22 +39,14 @@ private:
 private slots:
     void initTestCase()
     {
-        QString why;
-        if (!Lab::available(&why))
-            QSKIP(qPrintable(why));
+        LAB_SKIP_UNLESS_AVAILABLE();
         m_lab = std::make_unique<Lab>();
-        m_pc = m_lab->addHost("pc");
-        const QString up = m_lab->addHost("up");
-        const QString phone = m_lab->addHost("phone");
-        QVERIFY(!m_pc.isEmpty() && !up.isEmpty() && !phone.isEmpty());
-        m_lab->addLink(m_pc, "lan0", up, "u0");
-        m_lab->addLink(m_pc, "hot0", phone, "p0");
-        QCOMPARE(m_lab->ip(up, {"link", "set", "u0", "address", "02:00:5e:10:00:02"}).exitCode, 0);
-        QCOMPARE(m_lab->ip(phone, {"link", "set", "p0", "address", "3c:5a:b4:00:0a:14"}).exitCode, 0);
-        m_lab->addAddress(m_pc, "lan0", "198.51.100.1/24");
-        m_lab->addAddress(up, "u0", "198.51.100.2/24");
+        Lab::PcHosts hosts;
+        QVERIFY(m_lab->addPcHosts(hosts, "hot0"));
+        m_pc = hosts.pc;
+        QCOMPARE(m_lab->ip(hosts.up, {"link", "set", "u0", "address", "02:00:5e:10:00:02"}).exitCode, 0);
+        QCOMPARE(m_lab->ip(hosts.phone, {"link", "set", "p0", "address", "3c:5a:b4:00:0a:14"}).exitCode, 0);
         m_lab->addAddress(m_pc, "hot0", "192.168.51.1/24");
-        m_lab->addAddress(phone, "p0", "192.168.51.20/24");
     }
 
     void cleanupTestCase() { m_lab.reset(); }

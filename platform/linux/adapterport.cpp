@@ -46,9 +46,9 @@ void AdapterPort::makeRings(const BpfPrograms::ChecksumProbe &probe)
                       std::strerror(ring->error()), m_ifindex);
             return;
         }
-    m_ingressProgram = BpfPrograms::load(BpfPrograms::adapterRingHook(m_wire.tap().ifindex(), wireRing->fd(), probe),
+    m_ingressProgram = BpfPrograms::load(BpfPrograms::adapterRingHook(m_wire.tap().ifindex(), *wireRing, probe),
                                          "adapter ingress (ring)");
-    m_egressProgram = BpfPrograms::load(BpfPrograms::adapterRingHook(m_host.tap().ifindex(), hostRing->fd(), probe),
+    m_egressProgram = BpfPrograms::load(BpfPrograms::adapterRingHook(m_host.tap().ifindex(), *hostRing, probe),
                                         "adapter egress (ring)");
     if (!m_ingressProgram.isValid() || !m_egressProgram.isValid()) {
         m_ingressProgram.reset();
@@ -99,11 +99,22 @@ bool AdapterPort::read(PacketBuffer &buffer)
     return false;
 }
 
-// The ring first: it holds most frames, and reading it costs no system call.
+// The ring first: it holds the older frames, and reading it costs no system call. Once the
+// ring overflowed, the program sends everything to the TAP (the spill word is up) until
+// both ring and TAP were read empty; then the ring takes frames again. Frames that raced
+// the end of the spill are looked for at once.
 bool AdapterPort::readQueue(Queue queue, PacketBuffer &buffer)
 {
     FrameRing *ring = queueRing(queue);
-    return (ring && ring->read(buffer)) || queueTap(queue).read(buffer);
+    TapDevice &tap = queueTap(queue);
+    if (!ring)
+        return tap.read(buffer);
+    if (ring->read(buffer) || tap.read(buffer))
+        return true;
+    if (!ring->spilling())
+        return false;
+    ring->endSpill();
+    return ring->read(buffer) || tap.read(buffer);
 }
 
 TapDevice &AdapterPort::queueTap(Queue queue)
@@ -119,9 +130,12 @@ FrameRing *AdapterPort::queueRing(Queue queue) const
 void AdapterPort::flush()
 {
     for (Queue queue : {WireQueue, HostQueue}) {
-        if (FrameRing *ring = queueRing(queue))
+        FrameRing *ring = queueRing(queue);
+        if (ring)
             ring->drain();
         queueTap(queue).drain();
+        if (ring)
+            ring->endSpill();
     }
 }
 

@@ -21,8 +21,8 @@
 // Each queue also has a frame ring, which the hook fills with every frame that fits a
 // PacketBuffer and needs nothing more from the kernel; the TAP takes the rest (GSO frames,
 // frames with partial checksums, overflow of a full ring). A queue is read ring first,
-// then TAP. Frames that overflowed into the TAP are read after the ring's, so a burst that
-// overflows the ring is complete but not in order. When the kernel refuses rings (or
+// then TAP; after an overflow the TAP takes every frame until it was read empty, so the
+// frames of a burst larger than the ring keep their order (see readQueue). When the kernel refuses rings (or
 // `probe` is not valid), the hooks redirect everything to the TAPs, as without rings.
 class AdapterPort
 {

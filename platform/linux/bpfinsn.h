@@ -75,6 +75,18 @@ inline std::pair<bpf_insn, bpf_insn> loadMap(std::uint8_t dst, int mapFd)
     return {make(BPF_LD | BPF_DW | BPF_IMM, dst, BPF_PSEUDO_MAP_FD, 0, mapFd), make(0, 0, 0, 0, 0)};
 }
 
+// dst = address of byte `offset` in the value of the one-element array behind `mapFd`
+inline std::pair<bpf_insn, bpf_insn> loadMapValue(std::uint8_t dst, int mapFd, std::int32_t offset)
+{
+    return {make(BPF_LD | BPF_DW | BPF_IMM, dst, BPF_PSEUDO_MAP_VALUE, 0, mapFd), make(0, 0, 0, 0, offset)};
+}
+
+// pc += off
+constexpr bpf_insn jump(std::int16_t off)
+{
+    return make(BPF_JMP | BPF_JA, 0, 0, off, 0);
+}
+
 // Call of the kernel function whose BTF type id in vmlinux is `btfId`.
 constexpr bpf_insn callKernelFunction(std::int32_t btfId)
 {

@@ -34,7 +34,7 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcBpf, "tarnwick.driver.bpf")
 
-constexpr std::uint8_t R0 = 0, R1 = 1, R2 = 2, R3 = 3, R4 = 4, R6 = 6, R7 = 7, R8 = 8;
+constexpr std::uint8_t R0 = 0, R1 = 1, R2 = 2, R3 = 3, R4 = 4, R6 = 6, R7 = 7, R8 = 8, R9 = 9;
 constexpr std::int16_t kMarkOffset = offsetof(__sk_buff, mark);
 constexpr std::int16_t kLengthOffset = offsetof(__sk_buff, len);
 constexpr std::int32_t kChecksumPartial = 3; // CHECKSUM_PARTIAL in the kernel's ip_summed
@@ -100,10 +100,10 @@ ChecksumProbe checksumProbe(const KernelBtf &btf)
     return probe;
 }
 
-std::vector<bpf_insn> adapterRingHook(int tapIfindex, int ringFd, const ChecksumProbe &probe)
+std::vector<bpf_insn> adapterRingHook(int tapIfindex, const FrameRing &ring, const ChecksumProbe &probe)
 {
     using namespace BpfInsn;
-    enum { NotOurs, ToTap, Discard };
+    enum { NotOurs, ToTap, Discard, Spill };
     if (!probe.valid)
         return {};
     Code code;
@@ -124,11 +124,14 @@ std::vector<bpf_insn> adapterRingHook(int tapIfindex, int ringFd, const Checksum
          << aluImm(BPF_RSH, R2, probe.shift)
          << aluImm(BPF_AND, R2, 3);
     code.jump(jumpImm(BPF_JEQ, R2, kChecksumPartial, 0), ToTap);
-    code << loadMap(R1, ringFd)
+    code << loadMapValue(R9, ring.spillFd(), 0)
+         << loadWord(R2, R9, 0);
+    code.jump(jumpImm(BPF_JNE, R2, 0, 0), ToTap); // spilling: stay behind the overflow
+    code << loadMap(R1, ring.fd())
          << movImm(R2, static_cast<std::int32_t>(FrameRing::kRecordPayloadSize))
          << movImm(R3, 0)
          << call(BPF_FUNC_ringbuf_reserve);
-    code.jump(jumpImm(BPF_JEQ, R0, 0, 0), ToTap); // ring full
+    code.jump(jumpImm(BPF_JEQ, R0, 0, 0), Spill); // ring full
     code << movReg(R8, R0)
          << movReg(R1, R6)
          << movImm(R2, 0)
@@ -149,6 +152,10 @@ std::vector<bpf_insn> adapterRingHook(int tapIfindex, int ringFd, const Checksum
         << movReg(R1, R8)
         << movImm(R2, 0)
         << call(BPF_FUNC_ringbuf_discard);
+    code.jump(jump(0), ToTap);
+    code.label(Spill)
+        << movImm(R2, 1)
+        << storeWord(R9, 0, R2);
     code.label(ToTap)
         << movImm(R1, tapIfindex)
         << movImm(R2, 0)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+class FrameRing;
 class KernelBtf;
 
 namespace BpfPrograms {
@@ -34,8 +35,9 @@ ChecksumProbe checksumProbe(const KernelBtf &btf);
 // copied into a record of the ring `ringFd` and consumed. Everything else (larger frames
 // such as GSO frames, frames the kernel still has to checksum, a full ring, a failed copy)
 // is redirected to the TAP `tapIfindex` as in adapterHook(), whose transmit path segments
-// and checksums them.
-std::vector<bpf_insn> adapterRingHook(int tapIfindex, int ringFd, const ChecksumProbe &probe);
+// and checksums them. A full ring raises the ring's spill word, and while it is up every
+// frame takes the TAP, so that none overtakes the overflow.
+std::vector<bpf_insn> adapterRingHook(int tapIfindex, const FrameRing &ring, const ChecksumProbe &probe);
 
 // Program for a TAP's ingress hook (frames the driver writes into the TAP): marks the
 // frame and redirects it to adapter `adapterIfindex`, onto its wire (`intoStack` false) or

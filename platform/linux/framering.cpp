@@ -42,13 +42,16 @@ std::uint32_t loadAcquire32(const void *at)
     return __atomic_load_n(static_cast<const volatile std::uint32_t *>(at), __ATOMIC_ACQUIRE);
 }
 
-int createRing(std::size_t size)
+int createMap(std::uint32_t type, std::uint32_t valueSize, std::uint32_t entries, std::uint32_t flags, const char *name)
 {
     bpf_attr attr;
     std::memset(&attr, 0, sizeof attr);
-    attr.map_type = BPF_MAP_TYPE_RINGBUF;
-    attr.max_entries = static_cast<std::uint32_t>(size);
-    std::strncpy(attr.map_name, "twk_frames", sizeof attr.map_name - 1);
+    attr.map_type = type;
+    attr.key_size = type == BPF_MAP_TYPE_ARRAY ? 4 : 0;
+    attr.value_size = valueSize;
+    attr.max_entries = entries;
+    attr.map_flags = flags;
+    std::strncpy(attr.map_name, name, sizeof attr.map_name - 1);
     return static_cast<int>(syscall(__NR_bpf, BPF_MAP_CREATE, &attr, sizeof attr));
 }
 
@@ -62,9 +65,10 @@ FrameRing::FrameRing(std::size_t size)
         m_error = EINVAL;
         return;
     }
-    m_map = OwnedFd(createRing(size));
-    if (!m_map.isValid()) {
+    m_map = OwnedFd(createMap(BPF_MAP_TYPE_RINGBUF, 0, static_cast<std::uint32_t>(size), 0, "twk_frames"));
+    if (!m_map.isValid() || !makeSpillWord()) {
         m_error = errno;
+        m_map.reset();
         return;
     }
     void *consumer = mmap(nullptr, m_pageSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_map.get(), 0);
@@ -85,8 +89,35 @@ FrameRing::FrameRing(std::size_t size)
     m_consumer = loadAcquire(m_consumerPage);
 }
 
+bool FrameRing::makeSpillWord()
+{
+    m_spill = OwnedFd(createMap(BPF_MAP_TYPE_ARRAY, sizeof(std::uint32_t), 1, BPF_F_MMAPABLE, "twk_spill"));
+    if (!m_spill.isValid())
+        return false;
+    void *word = mmap(nullptr, m_pageSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_spill.get(), 0);
+    if (word == MAP_FAILED)
+        return false;
+    m_spillWord = static_cast<std::uint32_t *>(word);
+    return true;
+}
+
+bool FrameRing::spilling() const
+{
+    return m_spillWord && __atomic_load_n(m_spillWord, __ATOMIC_ACQUIRE) != 0;
+}
+
+void FrameRing::endSpill()
+{
+    if (!m_spillWord)
+        return;
+    __atomic_store_n(m_spillWord, 0u, __ATOMIC_RELEASE);
+    std::atomic_thread_fence(std::memory_order_seq_cst); // before the ring is looked at again
+}
+
 FrameRing::~FrameRing()
 {
+    if (m_spillWord)
+        munmap(m_spillWord, m_pageSize);
     if (m_consumerPage)
         munmap(m_consumerPage, m_pageSize);
     if (m_producerArea)

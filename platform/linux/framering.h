@@ -13,6 +13,11 @@
 // bytes after it, and submits it. This object is the only consumer. Both ends live in
 // memory shared with the kernel: no system call per frame. The map descriptor is
 // pollable (readable while records wait). Everything is released with the object.
+//
+// The ring also has a spill word (a one-element array map, shared memory as well): the
+// program raises it when it finds the ring full, and while it is up sends every frame to
+// the queue's TAP instead, so that frames stay in order behind the overflow. The consumer
+// lowers it once it has read the ring and the TAP empty (see AdapterPort::readQueue).
 class FrameRing
 {
 public:
@@ -27,8 +32,14 @@ public:
     FrameRing(const FrameRing &) = delete;
     FrameRing &operator=(const FrameRing &) = delete;
 
-    bool isValid() const { return m_data != nullptr; }
+    bool isValid() const { return m_data != nullptr && m_spillWord != nullptr; }
     int fd() const { return m_map.get(); }
+    int spillFd() const { return m_spill.get(); }
+
+    // The program raised the spill word: frames go to the TAP until endSpill().
+    bool spilling() const;
+    // Lowers the spill word; frames go to the ring again. Call it only with the TAP read empty.
+    void endSpill();
     // The kernel's reason when the ring could not be made.
     int error() const { return m_error; }
 
@@ -41,8 +52,11 @@ public:
 private:
     bool next(PacketBuffer *buffer);
     void release(std::uint64_t consumer);
+    bool makeSpillWord();
 
     OwnedFd m_map;
+    OwnedFd m_spill;
+    std::uint32_t *m_spillWord = nullptr; // mapped page of the spill array's one value
     std::size_t m_pageSize = 0;
     std::size_t m_size = 0;
     void *m_consumerPage = nullptr;      // read-write: the consumer position

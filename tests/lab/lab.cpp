@@ -199,12 +199,19 @@ void Lab::addRoute(const QString &host, const QStringList &routeArgs)
     ip(host, QStringList{"route", "add"} + routeArgs);
 }
 
+bool Lab::addHosts(std::initializer_list<std::pair<QString *, QString>> roles)
+{
+    bool made = true;
+    for (const auto &[name, role] : roles) {
+        *name = addHost(role);
+        made = made && !name->isEmpty();
+    }
+    return made;
+}
+
 bool Lab::addRoutedHosts(RoutedHosts &hosts)
 {
-    hosts.client = addHost(QStringLiteral("client"));
-    hosts.middle = addHost(QStringLiteral("middle"));
-    hosts.server = addHost(QStringLiteral("server"));
-    if (hosts.client.isEmpty() || hosts.middle.isEmpty() || hosts.server.isEmpty())
+    if (!addHosts({{&hosts.client, "client"}, {&hosts.middle, "middle"}, {&hosts.server, "server"}}))
         return false;
     addLink(hosts.client, "eth0", hosts.middle, "lan0");
     addLink(hosts.middle, "wan0", hosts.server, "eth0");
@@ -219,10 +226,7 @@ bool Lab::addRoutedHosts(RoutedHosts &hosts)
 
 bool Lab::addSharingHosts(SharingHosts &hosts)
 {
-    hosts.client = addHost(QStringLiteral("phone"));
-    hosts.hotspot = addHost(QStringLiteral("hotspot"));
-    hosts.upstream = addHost(QStringLiteral("upstream"));
-    if (hosts.client.isEmpty() || hosts.hotspot.isEmpty() || hosts.upstream.isEmpty())
+    if (!addHosts({{&hosts.client, "phone"}, {&hosts.hotspot, "hotspot"}, {&hosts.upstream, "upstream"}}))
         return false;
     addLink(hosts.client, "eth0", hosts.hotspot, "lan0");
     addLink(hosts.hotspot, "pub0", hosts.upstream, "eth0");
@@ -233,10 +237,7 @@ bool Lab::addSharingHosts(SharingHosts &hosts)
 
 bool Lab::addPcHosts(PcHosts &hosts, const QString &phoneSide)
 {
-    hosts.pc = addHost(QStringLiteral("pc"));
-    hosts.up = addHost(QStringLiteral("up"));
-    hosts.phone = addHost(QStringLiteral("phone"));
-    if (hosts.pc.isEmpty() || hosts.up.isEmpty() || hosts.phone.isEmpty())
+    if (!addHosts({{&hosts.pc, "pc"}, {&hosts.up, "up"}, {&hosts.phone, "phone"}}))
         return false;
     addLink(hosts.pc, "lan0", hosts.up, "u0");
     addLink(hosts.pc, phoneSide, hosts.phone, "p0");

@@ -5,7 +5,9 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // For a test's initTestCase() or init(): skips it where the lab cannot work (see available()).
@@ -93,6 +95,8 @@ public:
     static QString prefix();
 
 private:
+    // A host per role, its name stored where the pair points; false when one failed.
+    bool addHosts(std::initializer_list<std::pair<QString *, QString>> roles);
     static void sweepStale();
     Result runHost(const QStringList &command, int timeoutMs);
 

@@ -59,7 +59,7 @@ KernelBtf::KernelBtf(const QByteArray &path)
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0) {
         // Private and read-only: the kernel refuses shared or writable mappings of it.
-        void *p = mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        void *p = mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
         if (p != MAP_FAILED) {
             m_mapping = p;
             m_bytes = static_cast<const char *>(p);
@@ -99,6 +99,7 @@ bool KernelBtf::parse()
     m_typesStart = std::uint32_t(typesStart);
     m_stringsStart = std::uint32_t(stringsStart);
     m_stringsSize = header.str_len;
+    m_types.reserve(header.type_len / (sizeof(btf_type) + 8)); // about the mean record size
     for (std::uint64_t at = typesStart; at < typesEnd;) {
         btf_type type;
         const std::int64_t extra = readAt(m_bytes, m_size, at, type) ? extraSize(type.info) : -1;

@@ -24,11 +24,9 @@ AdapterPort *LinuxPacketDriver::port(quint32 adapter) const
     return it == m_ports.end() ? nullptr : it->second.get();
 }
 
-const BpfPrograms::ChecksumProbe &LinuxPacketDriver::checksumProbe()
+LinuxPacketDriver::LinuxPacketDriver()
+    : m_probe(BpfPrograms::checksumProbe(KernelBtf()))
 {
-    if (!m_probe)
-        m_probe = BpfPrograms::checksumProbe(KernelBtf());
-    return *m_probe;
 }
 
 LinuxPacketDriver::~LinuxPacketDriver()
@@ -93,7 +91,7 @@ bool LinuxPacketDriver::setMode(quint32 adapter, quint32 flags)
         if (!adapterExists(adapter))
             return false;
         m_injectors.erase(adapter); // the port's own host TAP takes over
-        auto created = std::make_unique<AdapterPort>(static_cast<int>(adapter), checksumProbe());
+        auto created = std::make_unique<AdapterPort>(static_cast<int>(adapter), m_probe);
         if (!created->isValid())
             return false;
         const auto event = m_events.find(adapter);

@@ -12,7 +12,6 @@
 
 #include <map>
 #include <memory>
-#include <optional>
 
 // Adapters are addressed by interface index. Every kernel object made here (TAPs, program
 // links, packet sockets) belongs to this object and goes with it, or with the process.
@@ -28,7 +27,9 @@ class LinuxPacketDriver
 public:
     static constexpr quint32 kVersion = 0x01000000;
 
-    LinuxPacketDriver() = default;
+    // Reads what the frame rings' programs need from the kernel's type information (a few
+    // milliseconds), so that the first adapter put into filtering mode starts at once.
+    LinuxPacketDriver();
     LinuxPacketDriver(const LinuxPacketDriver &) = delete;
     LinuxPacketDriver &operator=(const LinuxPacketDriver &) = delete;
     ~LinuxPacketDriver();
@@ -50,13 +51,12 @@ public:
 private:
     static bool adapterExists(quint32 adapter);
     AdapterPort *port(quint32 adapter) const;
-    const BpfPrograms::ChecksumProbe &checksumProbe();
 
     std::map<quint32, std::unique_ptr<AdapterPort>> m_ports;       // filtered adapters
     std::map<quint32, std::unique_ptr<InjectionTap>> m_injectors;  // stack paths of the others
     std::map<quint32, OwnedFd> m_events;                           // our copy of each wait set
     std::map<quint32, std::unique_ptr<PromiscuousHold>> m_promiscuous;
-    std::optional<BpfPrograms::ChecksumProbe> m_probe; // read from the kernel at the first port
+    BpfPrograms::ChecksumProbe m_probe;
     WireSender m_wire;
     bool m_draining = false; // the last read gave a frame
 };

@@ -128,7 +128,7 @@ void TestSupervisionEndToEnd::privateSideLossStops()
     startRunner("router");
     QVERIFY(m_inspect->hasAddress(m_hotspot, "lan0", kGateway));
     QVERIFY(phoneGetsLease());
-    QVERIFY(m_runner->engineTaps().size() >= 2);
+    QTRY_VERIFY_WITH_TIMEOUT(m_runner->engineTaps().size() >= 2, 3000); // a moment after Started
     const int started = m_runner->output().size();
 
     QCOMPARE(m_lab->ip(where == "phone" ? m_phone : m_hotspot, command).exitCode, 0);
@@ -181,7 +181,8 @@ void TestSupervisionEndToEnd::publicLinkLossRestarts()
     QCOMPARE(m_runner->states(started),
              (QByteArrayList{"Restarting", "ConfiguringInternet", "InternetConfigured", "Started"}));
     QVERIFY(m_runner->output().indexOf("event NoInternet\nevent Ready\nstate InternetConfigured\n", restarting) > 0);
-    QVERIFY2(m_runner->engineTaps().size() >= 2, qPrintable(m_runner->engineTaps().join(' ')));
+    // The engine threads filter their adapters a moment after Started.
+    QTRY_VERIFY2_WITH_TIMEOUT(m_runner->engineTaps().size() >= 2, qPrintable(m_runner->engineTaps().join(' ')), 3000);
     QCOMPARE(sourceSeenUpstream(), source);
 }
 

@@ -23,19 +23,6 @@ void FlatIndex::place(const Slot &slot)
     m_slots[i] = slot;
 }
 
-quint32 FlatIndex::slotOf(quint32 hash, quint32 position) const
-{
-    if (m_slots.empty())
-        return kNone;
-    for (quint32 i = hash & m_mask;; i = (i + 1) & m_mask) {
-        const Slot &slot = m_slots[i];
-        if (slot.position == kNone)
-            return kNone;
-        if (slot.hash == hash && slot.position == position)
-            return i;
-    }
-}
-
 bool FlatIndex::erase(quint32 hash, quint32 position)
 {
     const quint32 found = slotOf(hash, position);

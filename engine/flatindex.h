@@ -38,15 +38,8 @@ public:
     template <typename Matches>
     quint32 find(quint32 hash, Matches matches) const
     {
-        if (m_slots.empty())
-            return kNone;
-        for (quint32 i = hash & m_mask;; i = (i + 1) & m_mask) {
-            const Slot &slot = m_slots[i];
-            if (slot.position == kNone)
-                return kNone;
-            if (slot.hash == hash && matches(slot.position))
-                return slot.position;
-        }
+        const quint32 slot = probe(hash, matches);
+        return slot == kNone ? kNone : m_slots[slot].position;
     }
 
     // Adds an element; the caller makes sure that no equal element is indexed yet.
@@ -85,7 +78,25 @@ private:
         quint32 position = kNone;
     };
 
-    quint32 slotOf(quint32 hash, quint32 position) const;
+    // The slot of the first element in the hash's run for which matches(position) is true,
+    // or kNone.
+    template <typename Matches>
+    quint32 probe(quint32 hash, Matches matches) const
+    {
+        if (m_slots.empty())
+            return kNone;
+        for (quint32 i = hash & m_mask;; i = (i + 1) & m_mask) {
+            const Slot &slot = m_slots[i];
+            if (slot.position == kNone)
+                return kNone;
+            if (slot.hash == hash && matches(slot.position))
+                return i;
+        }
+    }
+    quint32 slotOf(quint32 hash, quint32 position) const
+    {
+        return probe(hash, [position](quint32 candidate) { return candidate == position; });
+    }
     void removeSlot(quint32 hole);
     void rehash(quint32 capacity);
     void place(const Slot &slot);

@@ -12,7 +12,7 @@
 // its own on lan0 and serves no DHCP.
 #include "tests/lab/dhcpclients.h"
 #include "tests/lab/headlessrunner.h"
-#include "tests/lab/hostinspector.h"
+#include "tests/lab/hostfacts.h"
 #include "tests/lab/lab.h"
 #include "tests/lab/processlines.h"
 #include "tests/lab/scratchdir.h"
@@ -90,11 +90,11 @@ private:
     QString path(const QString &name) const { return m_dir->path(name); }
     int udpSocket(const QString &host, quint16 port, const QByteArray &device);
     // The host's count of ICMP echo requests received (Icmp InEchos of /proc/net/snmp).
-    quint64 echoRequestsReceived(const QString &host) { return m_inspect->snmpCounter(host, "Icmp", "InEchos"); }
+    quint64 echoRequestsReceived(const QString &host) { return m_facts->snmpCounter(host, "Icmp", "InEchos"); }
 
     std::unique_ptr<Lab> m_lab;
     std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<HostInspector> m_inspect;
+    std::unique_ptr<HostFacts> m_facts;
     std::unique_ptr<WebServer> m_web;
     std::unique_ptr<HeadlessRunner> m_runner; // goes before the lab
     QString m_phone, m_hotspot, m_upstream;
@@ -161,7 +161,7 @@ void TestBridgeEndToEnd::initTestCase()
     // own until the test gives it the address.
     QVERIFY(m_dir->write("udhcpc.sh", DhcpClients::udhcpcScript(DhcpClients::Setup::None), true));
     m_lab = std::make_unique<Lab>();
-    m_inspect = std::make_unique<HostInspector>(*m_lab);
+    m_facts = std::make_unique<HostFacts>(*m_lab);
     buildTopology();
     startServers();
     // UPnP off: bridge mode still runs the upstream client role.
@@ -184,7 +184,7 @@ void TestBridgeEndToEnd::startsWithoutPrivateAddressOrDhcp()
     QCOMPARE(m_runner->states(), (QByteArrayList{"Starting", "ConfiguringSharing", "SharingConfigured",
                                                  "ConfiguringInternet", "InternetConfigured", "Started"}));
     QVERIFY(!m_runner->output().contains("error "));
-    QCOMPARE(m_inspect->addresses(m_hotspot, "lan0"), QStringList{});
+    QCOMPARE(m_facts->addresses(m_hotspot, "lan0"), QStringList{});
     const Lab::Result sockets = m_lab->run(m_hotspot, {"ss", "-H", "-uan", "sport", "=", ":67"});
     QCOMPARE(sockets.exitCode, 0);
     QVERIFY2(sockets.out.trimmed().isEmpty(), sockets.out.constData());
@@ -217,7 +217,7 @@ void TestBridgeEndToEnd::leaseComesFromTheUpstreamServer()
 void TestBridgeEndToEnd::acknowledgementAddsTheUser()
 {
     QVERIFY(!m_lease.isEmpty());
-    QVERIFY(m_inspect->addresses(m_phone, "eth0").isEmpty());
+    QVERIFY(m_facts->addresses(m_phone, "eth0").isEmpty());
     const QByteArray user = "user " + m_lease + ' ' + kPhoneMac + " phone1";
     QVERIFY2(m_runner->waitFor(user, 10000, m_started) >= 0, m_runner->output().constData());
 }
@@ -270,10 +270,10 @@ void TestBridgeEndToEnd::broadcastsReachTheHostOnBothAdapters()
     QCOMPARE(sent, ssize_t(payload.size()));
     QList<int> sorted = atHotspot;
     std::sort(sorted.begin(), sorted.end());
-    QList<int> expected{m_inspect->ifindex(m_hotspot, "lan0"), m_inspect->ifindex(m_hotspot, "pub0")};
+    QList<int> expected{m_facts->ifindex(m_hotspot, "lan0"), m_facts->ifindex(m_hotspot, "pub0")};
     std::sort(expected.begin(), expected.end());
     QCOMPARE(sorted, expected);
-    QCOMPARE(atFarSide, QList<int>{m_inspect->ifindex(farSide, "eth0")});
+    QCOMPARE(atFarSide, QList<int>{m_facts->ifindex(farSide, "eth0")});
 }
 
 // The hotspot's own IPv4 frames leaving on lan0 are dropped, and so are its unicast ARP
@@ -290,7 +290,7 @@ void TestBridgeEndToEnd::hostFramesOnTheHotspotSideAreDropped()
 
     // The phone's ARP request for the hotspot's address is answered once, from pub0: the
     // answer the host's stack gives on lan0 is a unicast ARP frame it sent there.
-    const QByteArray pubMac = m_inspect->mac(m_hotspot, "pub0");
+    const QByteArray pubMac = m_facts->mac(m_hotspot, "pub0");
     const Lab::Result arping = m_lab->run(m_phone, {"busybox", "arping", "-c", "2", "-w", "3", "-I", "eth0", kPublic});
     QByteArrayList replies;
     for (const QByteArray &line : arping.out.split('\n'))
@@ -318,7 +318,7 @@ void TestBridgeEndToEnd::stopEndsCleanly()
     const int stopping = output.indexOf("state Stopping\n");
     QVERIFY2(stopping > 0 && output.endsWith("state Stopped\n"), output.constData());
     QVERIFY2(output.indexOf("user " + m_lease + " gone\n", stopping) > 0, output.constData());
-    QCOMPARE(m_inspect->addresses(m_hotspot, "lan0"), QStringList{});
+    QCOMPARE(m_facts->addresses(m_hotspot, "lan0"), QStringList{});
     // Without the bridge the phone's lease address no longer reaches the upstream network.
     QVERIFY(m_lab->run(m_phone, {"ping", "-n", "-c", "1", "-W", "1", kUpstream}).exitCode != 0);
 }

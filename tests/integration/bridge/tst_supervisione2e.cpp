@@ -9,7 +9,7 @@
 // with busybox udhcpc and reaches the upstream only through the hotspot's translation.
 #include "tests/lab/dhcpclients.h"
 #include "tests/lab/headlessrunner.h"
-#include "tests/lab/hostinspector.h"
+#include "tests/lab/hostfacts.h"
 #include "tests/lab/lab.h"
 #include "tests/lab/scratchdir.h"
 #include "tests/lab/webserver.h"
@@ -49,7 +49,7 @@ private:
 
     std::unique_ptr<Lab> m_lab;
     std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<HostInspector> m_inspect;
+    std::unique_ptr<HostFacts> m_facts;
     std::unique_ptr<HeadlessRunner> m_runner; // goes before the lab
     QString m_phone, m_hotspot, m_upstream;
 };
@@ -61,7 +61,7 @@ void TestSupervisionEndToEnd::init()
     QVERIFY(m_dir->isValid());
     QVERIFY(m_dir->write("udhcpc.sh", DhcpClients::udhcpcScript(DhcpClients::Setup::AddressAndRoute), true));
     m_lab = std::make_unique<Lab>();
-    m_inspect = std::make_unique<HostInspector>(*m_lab);
+    m_facts = std::make_unique<HostFacts>(*m_lab);
     Lab::SharingHosts hosts;
     QVERIFY(m_lab->addSharingHosts(hosts));
     m_phone = hosts.client;
@@ -126,7 +126,7 @@ void TestSupervisionEndToEnd::privateSideLossStops()
     QFETCH(QString, where);
     QFETCH(QStringList, command);
     startRunner("router");
-    QVERIFY(m_inspect->hasAddress(m_hotspot, "lan0", kGateway));
+    QVERIFY(m_facts->hasAddress(m_hotspot, "lan0", kGateway));
     QVERIFY(phoneGetsLease());
     QTRY_VERIFY_WITH_TIMEOUT(m_runner->engineTaps().size() >= 2, 3000); // a moment after Started
     const int started = m_runner->output().size();
@@ -138,7 +138,7 @@ void TestSupervisionEndToEnd::privateSideLossStops()
     QCOMPARE(m_runner->states(started), (QByteArrayList{"Stopping", "Stopped"}));
     QVERIFY2(!m_runner->output().contains("error "), m_runner->output().constData());
     QVERIFY(m_runner->engineTaps().isEmpty());
-    QVERIFY(!m_inspect->hasAddress(m_hotspot, "lan0", kGateway));
+    QVERIFY(!m_facts->hasAddress(m_hotspot, "lan0", kGateway));
     if (command.contains("del"))
         QVERIFY(m_lab->ip(m_hotspot, {"link", "show", "dev", "lan0"}).exitCode != 0);
 }
@@ -172,7 +172,7 @@ void TestSupervisionEndToEnd::publicLinkLossRestarts()
     QVERIFY2(m_runner->waitFor("event NoInternet\nevent NoInternet", 5000, restarting) >= 0,
              m_runner->output().constData());
     QVERIFY(m_runner->engineTaps().isEmpty());
-    QCOMPARE(m_inspect->hasAddress(m_hotspot, "lan0", kGateway), mode == "router");
+    QCOMPARE(m_facts->hasAddress(m_hotspot, "lan0", kGateway), mode == "router");
 
     QCOMPARE(m_lab->ip(host, {"link", "set", link, "up"}).exitCode, 0);
     if (!carrier) // taking the link down removed the routes through it

@@ -15,7 +15,7 @@
 #include "dnsquery.h"
 #include "tests/lab/dhcpclients.h"
 #include "tests/lab/headlessrunner.h"
-#include "tests/lab/hostinspector.h"
+#include "tests/lab/hostfacts.h"
 #include "tests/lab/lab.h"
 #include "tests/lab/processlines.h"
 #include "tests/lab/scratchdir.h"
@@ -107,7 +107,7 @@ private:
 
     std::unique_ptr<Lab> m_lab;
     std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<HostInspector> m_inspect;
+    std::unique_ptr<HostFacts> m_facts;
     std::unique_ptr<WebServer> m_web;
     std::unique_ptr<HeadlessRunner> m_runner; // goes before the lab
     std::unique_ptr<ProcessLines> m_dnsmasq;
@@ -192,7 +192,7 @@ void TestRouterEndToEnd::initTestCase()
     QVERIFY(m_dir->write("udhcpc.sh", DhcpClients::udhcpcScript(DhcpClients::Setup::AddressAndRoute), true));
     QVERIFY(DhcpClients::writeDhclientFiles(*m_dir, DhcpClients::Setup::AddressAndRoute, "laptop1"));
     m_lab = std::make_unique<Lab>();
-    m_inspect = std::make_unique<HostInspector>(*m_lab);
+    m_facts = std::make_unique<HostFacts>(*m_lab);
     buildTopology();
     startServers();
     startRunner();
@@ -313,7 +313,7 @@ void TestRouterEndToEnd::largeDatagramCrossesInFragments()
         payload[i] = char((i * 7 + i / 256) & 0xFF);
 
     // Ip ReasmReqds: the fragments the server received for reassembly.
-    const quint64 before = m_inspect->snmpCounter(m_server, "Ip", "ReasmReqds");
+    const quint64 before = m_facts->snmpCounter(m_server, "Ip", "ReasmReqds");
     const sockaddr_in to = endpoint(kServer, kEchoPort);
     QCOMPARE(sendto(phone, payload.constData(), size_t(payload.size()), 0, reinterpret_cast<const sockaddr *>(&to),
                     sizeof to), ssize_t(payload.size()));
@@ -321,7 +321,7 @@ void TestRouterEndToEnd::largeDatagramCrossesInFragments()
     QCOMPARE(arrived.data.size(), payload.size());
     QVERIFY(arrived.data == payload);
     QCOMPARE(arrived.from, kPublic);
-    QCOMPARE(m_inspect->snmpCounter(m_server, "Ip", "ReasmReqds") - before, quint64(4));
+    QCOMPARE(m_facts->snmpCounter(m_server, "Ip", "ReasmReqds") - before, quint64(4));
 
     const sockaddr_in back = endpoint(arrived.from, arrived.port);
     QCOMPARE(sendto(server, payload.constData(), size_t(payload.size()), 0, reinterpret_cast<const sockaddr *>(&back),

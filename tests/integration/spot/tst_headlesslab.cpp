@@ -5,7 +5,7 @@
 // runner with lan0 as the private and pub0 as the public interface; the upstream host
 // holds the gateway addresses 198.51.100.1 and 203.0.113.1 and so answers ARP for them.
 #include "tests/lab/headlessrunner.h"
-#include "tests/lab/hostinspector.h"
+#include "tests/lab/hostfacts.h"
 #include "tests/lab/lab.h"
 
 #include <QtTest>
@@ -45,12 +45,12 @@ private:
     }
     bool hasAddress(const QString &host, const QString &ifname, const QString &address)
     {
-        return m_inspect->hasAddress(host, ifname, address);
+        return m_facts->hasAddress(host, ifname, address);
     }
     QString leaseFor(const QString &host);
 
     std::unique_ptr<Lab> m_lab;
-    std::unique_ptr<HostInspector> m_inspect;
+    std::unique_ptr<HostFacts> m_facts;
     std::unique_ptr<HeadlessRunner> m_runner; // goes before the lab
     QString m_client, m_spot, m_upstream;
 };
@@ -59,7 +59,7 @@ void TestHeadlessLab::init()
 {
     LAB_SKIP_UNLESS_AVAILABLE();
     m_lab = std::make_unique<Lab>();
-    m_inspect = std::make_unique<HostInspector>(*m_lab);
+    m_facts = std::make_unique<HostFacts>(*m_lab);
     Lab::SharingHosts hosts;
     QVERIFY(m_lab->addSharingHosts(hosts));
     m_client = hosts.client;

@@ -10,10 +10,10 @@ class Lab;
 
 // Reads through `ip -j` and /proc inside the host, so it sees what the kernel has, not
 // what a test meant to set. A query that fails reads as empty (or -1, or 0).
-class HostInspector
+class HostFacts
 {
 public:
-    explicit HostInspector(Lab &lab);
+    explicit HostFacts(Lab &lab);
 
     // The IPv4 addresses on `ifname`, without prefix length, in the kernel's order.
     QStringList addresses(const QString &host, const QString &ifname) const;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a lab host's network holds now: addresses, links and the kernel's counters.
-#include "tests/lab/hostinspector.h"
+#include "tests/lab/hostfacts.h"
 
 #include "tests/lab/lab.h"
 
@@ -8,12 +8,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-HostInspector::HostInspector(Lab &lab)
+HostFacts::HostFacts(Lab &lab)
     : m_lab(lab)
 {
 }
 
-QStringList HostInspector::addresses(const QString &host, const QString &ifname) const
+QStringList HostFacts::addresses(const QString &host, const QString &ifname) const
 {
     QStringList list;
     const QByteArray json = m_lab.ip(host, {"-j", "-4", "addr", "show", "dev", ifname}).out;
@@ -23,18 +23,18 @@ QStringList HostInspector::addresses(const QString &host, const QString &ifname)
     return list;
 }
 
-bool HostInspector::hasAddress(const QString &host, const QString &ifname, const QString &address) const
+bool HostFacts::hasAddress(const QString &host, const QString &ifname, const QString &address) const
 {
     return addresses(host, ifname).contains(address);
 }
 
-int HostInspector::ifindex(const QString &host, const QString &ifname) const
+int HostFacts::ifindex(const QString &host, const QString &ifname) const
 {
     const QByteArray json = m_lab.ip(host, {"-j", "link", "show", "dev", ifname}).out;
     return QJsonDocument::fromJson(json).array().at(0).toObject().value("ifindex").toInt(-1);
 }
 
-QByteArray HostInspector::mac(const QString &host, const QString &ifname) const
+QByteArray HostFacts::mac(const QString &host, const QString &ifname) const
 {
     const QByteArray json = m_lab.ip(host, {"-j", "link", "show", "dev", ifname}).out;
     return QJsonDocument::fromJson(json).array().at(0).toObject().value("address").toString().toLatin1();
@@ -42,7 +42,7 @@ QByteArray HostInspector::mac(const QString &host, const QString &ifname) const
 
 // /proc/net/snmp holds pairs of lines per group: "Ip: Forwarding DefaultTTL ..." names the
 // columns, the next "Ip: 1 64 ..." gives their values.
-quint64 HostInspector::snmpCounter(const QString &host, const QByteArray &group, const QByteArray &field) const
+quint64 HostFacts::snmpCounter(const QString &host, const QByteArray &group, const QByteArray &field) const
 {
     const QByteArray tag = group + ": ";
     const QList<QByteArray> lines = m_lab.run(host, {"cat", "/proc/net/snmp"}).out.split('\n');

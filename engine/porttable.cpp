@@ -86,7 +86,6 @@ quint64 randomSeed()
 
 PortTable::PortTable(UpTime *clock)
     : m_clock(clock)
-    , m_remoteSeed(randomSeed())
     , m_entries(quint32(randomSeed()))
 {
 }
@@ -101,17 +100,14 @@ quint64 PortTable::remoteSlotOf(const Mappings::Item &item)
     return remoteSlot(item.value.externalPort, item.key.remoteAddress, item.key.remotePort);
 }
 
-quint32 PortTable::remoteHash(quint64 slot) const
+quint64 PortTable::slotAt(quint32 position) const
 {
-    return NatHash::fold(NatHash::mix(slot ^ m_remoteSeed));
+    return remoteSlotOf(m_entries.at(int(position)));
 }
 
 int PortTable::findRemote(quint64 slot) const
 {
-    const quint32 found = m_byRemote.find(remoteHash(slot), [&](quint32 position) {
-        return remoteSlotOf(m_entries.at(int(position))) == slot;
-    });
-    return found == FlatIndex::kNone ? -1 : int(found);
+    return m_byRemote.find(slot, [this](quint32 position) { return slotAt(position); });
 }
 
 quint32 PortTable::now() const
@@ -329,7 +325,7 @@ void PortTable::insertMapping(const PortKey &key, const PortEntry &entry)
     const bool slotFree = findRemote(slot) < 0;
     const int position = m_entries.insert(key, entry);
     if (slotFree)
-        m_byRemote.insert(remoteHash(slot), quint32(position));
+        m_byRemote.insert(slot, position);
     if (isWildcard(key))
         m_wildcards[entry.externalPort].append(key);
 }
@@ -339,7 +335,7 @@ void PortTable::removeAt(int position)
     const PortKey key = m_entries.at(position).key;
     const quint16 externalPort = m_entries.at(position).value.externalPort;
     const quint64 slot = remoteSlot(externalPort, key.remoteAddress, key.remotePort);
-    const bool held = m_byRemote.erase(remoteHash(slot), quint32(position));
+    const bool held = m_byRemote.erase(slot, position);
     if (isWildcard(key)) {
         const auto wildcards = m_wildcards.find(externalPort);
         if (wildcards != m_wildcards.end()) {
@@ -353,8 +349,7 @@ void PortTable::removeAt(int position)
     }
     const int moved = m_entries.eraseAt(position);
     if (moved >= 0)
-        m_byRemote.retarget(remoteHash(remoteSlotOf(m_entries.at(position))), quint32(moved),
-                            quint32(position));
+        m_byRemote.retarget(slotAt(quint32(position)), moved, position);
     if (held && isWildcard(key))
         indexNextSharing(externalPort, slot);
 }
@@ -370,7 +365,7 @@ void PortTable::indexNextSharing(quint16 externalPort, quint64 slot)
             continue;
         const int position = m_entries.indexOf(key);
         if (position >= 0)
-            m_byRemote.insert(remoteHash(slot), quint32(position));
+            m_byRemote.insert(slot, position);
         return;
     }
 }
@@ -416,9 +411,7 @@ bool PortTable::isConsistent() const
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_entries.isConsistent())
         return false;
-    if (!m_byRemote.isConsistent(quint32(m_entries.size()), [&](quint32 position) {
-            return remoteHash(remoteSlotOf(m_entries.at(int(position))));
-        }))
+    if (!m_byRemote.isConsistent(m_entries.size(), [this](quint32 position) { return slotAt(position); }))
         return false;
     // Every mapping is found through its reverse slot: itself, or a static mapping that
     // shares the slot and was added before it.

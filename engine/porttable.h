@@ -2,9 +2,9 @@
 // PortTable: the TCP or UDP translation table of router mode, with its state machine.
 #pragma once
 
-#include "engine/flatindex.h"
 #include "engine/flatmap.h"
 #include "engine/portkey.h"
+#include "engine/remoteindex.h"
 
 #include <QHash>
 #include <QVarLengthArray>
@@ -63,14 +63,15 @@ class UpTime;
 // Every operation holds the table's mutex for its whole duration and calls out only to
 // the clock. Look-ups of existing mappings allocate nothing. The mappings live in a FlatMap
 // (one dense array of key and entry, with an open-addressed index on the whole key), and
-// the reverse index is a FlatIndex on (external port, remote address, remote port) that
+// the reverse index is a RemoteIndex on (external port, remote address, remote port) that
 // points straight at the mapping's position in that array: an outbound hit reads an index
 // slot and the mapping, an inbound hit the same, however many mappings there are or share
 // the port. Both hashes are seeded per table, so remote endpoints chosen from outside
-// cannot pile their mappings into one probe run. Static mappings that share an external port and remote address (remote port 0)
-// share one reverse slot; it names the one added first, and the wildcard list (the keys with
-// remote address or port 0 under each port, in the order added) names the next one when the
-// first is removed. Only creating a mapping allocates; removing one may shrink the arrays.
+// cannot pile their mappings into one probe run. Static mappings that share an external
+// port and remote address (remote port 0) share one reverse slot; it names the one added
+// first, and the wildcard list (the keys with remote address or port 0 under each port, in
+// the order added) names the next one when the first is removed. Only creating a mapping
+// allocates; removing one may shrink the arrays.
 class PortTable
 {
 public:
@@ -127,7 +128,7 @@ private:
     // (external port, remote address, remote port) packed into one word.
     static quint64 remoteSlot(quint16 externalPort, quint32 remoteAddress, quint16 remotePort);
     static quint64 remoteSlotOf(const Mappings::Item &item);
-    quint32 remoteHash(quint64 slot) const;
+    quint64 slotAt(quint32 position) const;
     // The position of the mapping named by the reverse slot, or -1.
     int findRemote(quint64 slot) const;
 
@@ -142,10 +143,9 @@ private:
     bool wildcardsConsistent() const;
 
     UpTime *m_clock;
-    quint64 m_remoteSeed;
     Mappings m_entries;
     // The position of the first mapping added under each (external port, remote endpoint).
-    FlatIndex m_byRemote;
+    RemoteIndex m_byRemote;
     // The keys under each external port whose remote address or port is 0, in order.
     QHash<quint16, KeyList> m_wildcards;
     // The two remote endpoints of setRemoteAlias(), or zeros.

@@ -21,7 +21,6 @@ quint64 randomSeed()
 
 QueryTable::QueryTable(UpTime *clock)
     : m_clock(clock)
-    , m_remoteSeed(randomSeed())
     , m_entries(quint32(randomSeed()))
 {
 }
@@ -36,17 +35,14 @@ quint64 QueryTable::remoteSlotOf(const Mappings::Item &item)
     return remoteSlot(item.value.externalIdentifier, item.key.remoteAddress);
 }
 
-quint32 QueryTable::remoteHash(quint64 slot) const
+quint64 QueryTable::slotAt(quint32 position) const
 {
-    return NatHash::fold(NatHash::mix(slot ^ m_remoteSeed));
+    return remoteSlotOf(m_entries.at(int(position)));
 }
 
 int QueryTable::findRemote(quint64 slot) const
 {
-    const quint32 found = m_byRemote.find(remoteHash(slot), [&](quint32 position) {
-        return remoteSlotOf(m_entries.at(int(position))) == slot;
-    });
-    return found == FlatIndex::kNone ? -1 : int(found);
+    return m_byRemote.find(slot, [this](quint32 position) { return slotAt(position); });
 }
 
 quint32 QueryTable::now() const
@@ -82,7 +78,7 @@ std::optional<quint16> QueryTable::translateOutbound(quint32 privateAddress, qui
     entry.bytesOut = length;
     entry.packetsOut = 1;
     const int position = m_entries.insert(key, entry);
-    m_byRemote.insert(remoteHash(remoteSlot(*chosen, remoteAddress)), quint32(position));
+    m_byRemote.insert(remoteSlot(*chosen, remoteAddress), position);
     return chosen;
 }
 
@@ -151,11 +147,10 @@ quint32 QueryTable::purge(quint32 idleSeconds)
 
 void QueryTable::removeAt(int position)
 {
-    m_byRemote.erase(remoteHash(remoteSlotOf(m_entries.at(position))), quint32(position));
+    m_byRemote.erase(slotAt(quint32(position)), position);
     const int moved = m_entries.eraseAt(position);
     if (moved >= 0)
-        m_byRemote.retarget(remoteHash(remoteSlotOf(m_entries.at(position))), quint32(moved),
-                            quint32(position));
+        m_byRemote.retarget(slotAt(quint32(position)), moved, position);
 }
 
 std::optional<QueryEntry> QueryTable::entry(const QueryKey &key) const
@@ -189,9 +184,7 @@ bool QueryTable::isConsistent() const
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_entries.isConsistent() || m_byRemote.size() != m_entries.size())
         return false;
-    if (!m_byRemote.isConsistent(quint32(m_entries.size()), [&](quint32 position) {
-            return remoteHash(remoteSlotOf(m_entries.at(int(position))));
-        }))
+    if (!m_byRemote.isConsistent(m_entries.size(), [this](quint32 position) { return slotAt(position); }))
         return false;
     for (int position = 0; position < m_entries.size(); ++position) {
         if (findRemote(remoteSlotOf(m_entries.at(position))) != position)

@@ -2,9 +2,9 @@
 // QueryTable: the ICMP echo translation table of router mode.
 #pragma once
 
-#include "engine/flatindex.h"
 #include "engine/flatmap.h"
 #include "engine/portkey.h"
+#include "engine/remoteindex.h"
 
 #include <QHash>
 #include <QtGlobal>
@@ -26,7 +26,7 @@ class UpTime;
 // Every operation holds the table's mutex for its whole duration. Look-ups of existing
 // mappings allocate nothing: the mappings live in a FlatMap (a dense array with an
 // open-addressed index on the whole key), and the reverse index on (external identifier,
-// remote address) is a FlatIndex pointing straight at the mapping's position, so either
+// remote address) is a RemoteIndex pointing straight at the mapping's position, so either
 // direction reads one index slot and the mapping. The identifier choice keeps each reverse
 // slot to one mapping.
 class QueryTable
@@ -63,7 +63,7 @@ private:
     // (external identifier, remote address) packed into one word.
     static quint64 remoteSlot(quint16 externalIdentifier, quint32 remoteAddress);
     static quint64 remoteSlotOf(const Mappings::Item &item);
-    quint32 remoteHash(quint64 slot) const;
+    quint64 slotAt(quint32 position) const;
     int findRemote(quint64 slot) const;
 
     quint32 now() const;
@@ -71,8 +71,7 @@ private:
     void removeAt(int position);
 
     UpTime *m_clock;
-    quint64 m_remoteSeed;
     Mappings m_entries;
-    FlatIndex m_byRemote;
+    RemoteIndex m_byRemote;
     mutable std::mutex m_mutex;
 };

@@ -4,9 +4,11 @@
 
 #include "engine/flatindex.h"
 
+#include <QHash>
 #include <QHashFunctions>
 #include <QtGlobal>
 
+#include <optional>
 #include <vector>
 
 // The default hash of a FlatMap: the key's own seeded qHash.
@@ -63,6 +65,21 @@ public:
     {
         const int position = indexOf(key);
         return position < 0 ? nullptr : &m_items[std::size_t(position)].value;
+    }
+
+    // Copies for callers outside the owner's lock.
+    std::optional<Value> value(const Key &key) const
+    {
+        const Value *found = find(key);
+        return found ? std::optional<Value>(*found) : std::nullopt;
+    }
+    QHash<Key, Value> toHash() const
+    {
+        QHash<Key, Value> copy;
+        copy.reserve(size());
+        for (const Item &item : m_items)
+            copy.insert(item.key, item.value);
+        return copy;
     }
 
     Item &at(int position) { return m_items[std::size_t(position)]; }

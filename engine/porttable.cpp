@@ -373,20 +373,13 @@ void PortTable::indexNextSharing(quint16 externalPort, quint64 slot)
 std::optional<PortEntry> PortTable::entry(const PortKey &key) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const PortEntry *found = m_entries.find(key);
-    if (!found)
-        return std::nullopt;
-    return *found;
+    return m_entries.value(key);
 }
 
 QHash<PortKey, PortEntry> PortTable::mappings() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    QHash<PortKey, PortEntry> copy;
-    copy.reserve(m_entries.size());
-    for (const Mappings::Item &item : m_entries)
-        copy.insert(item.key, item.value);
-    return copy;
+    return m_entries.toHash();
 }
 
 QVector<PortKey> PortTable::keysForPort(quint16 externalPort) const

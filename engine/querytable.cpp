@@ -156,20 +156,13 @@ void QueryTable::removeAt(int position)
 std::optional<QueryEntry> QueryTable::entry(const QueryKey &key) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const QueryEntry *found = m_entries.find(key);
-    if (!found)
-        return std::nullopt;
-    return *found;
+    return m_entries.value(key);
 }
 
 QHash<QueryKey, QueryEntry> QueryTable::mappings() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    QHash<QueryKey, QueryEntry> copy;
-    copy.reserve(m_entries.size());
-    for (const Mappings::Item &item : m_entries)
-        copy.insert(item.key, item.value);
-    return copy;
+    return m_entries.toHash();
 }
 
 int QueryTable::size() const
